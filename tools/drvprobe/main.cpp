@@ -1,0 +1,5 @@
+#include "drvprobe.h"
+
+#include <cstdio>
+
+int main() { return runDriverProbe(kDriverPlistPath, stdout, stderr); }

@@ -12,6 +12,7 @@
 
 #include "device.h"
 
+#include <cstring>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -88,10 +89,20 @@ __device__ inline T tex_fetch(const tex_handle<T> &h, int i) {
 }
 #endif
 
-// Doubles travel as texels of 32-bit integers, low word first.
-DEV_HOSTDEV inline double texel_double(int2 v) { return __hiloint2double(v.y, v.x); }
+// Doubles travel as texels of 32-bit integers, low word first. The intrinsic
+// exists in device code only; nvcc's host pass composes the bits itself.
+DEV_HOSTDEV inline double texel_double(int2 v) {
+#if defined(DEV_BACKEND_SIM) || defined(__CUDA_ARCH__)
+    return __hiloint2double(v.y, v.x);
+#else
+    unsigned long long bits = (unsigned long long)unsigned(v.y) << 32 | unsigned(v.x);
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+#endif
+}
 DEV_HOSTDEV inline double2 texel_double2(int4 v) {
-    return make_double2(__hiloint2double(v.y, v.x), __hiloint2double(v.w, v.z));
+    return make_double2(texel_double(make_int2(v.x, v.y)), texel_double(make_int2(v.z, v.w)));
 }
 
 }  // namespace dev

@@ -45,7 +45,8 @@ enum class fault_kind {
     tex_unbind,
     synchronize,
     launch_config,     // launch_kernel refuses the configuration, nothing runs
-    kernel_run,        // the kernel runs, then leaves the code pending (an asynchronous fault)
+    kernel_run,        // the kernel runs, then leaves the code pending (an asynchronous fault;
+                       // the next synchronize() also returns it)
     get_device,        // runtime current device
     host_alloc,        // drv_mem_host_alloc
     free_host,         // drv_mem_free_host

@@ -1,0 +1,245 @@
+// Driver side of the simulated device: init, devices, contexts, memory
+// information, pinned host memory, memsets and modules. Driver calls return
+// their code and leave nothing pending.
+#include "internal.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace dev {
+
+using namespace sim::detail;
+using sim::fault_kind;
+
+namespace {
+
+constexpr int err_invalid_handle = 400;
+
+// The context current on the calling thread, or null. G().m held.
+drv_context_rec *current_context() {
+    drv_context_rec *c = T().current;
+    return c && G().contexts.count(c) ? c : nullptr;
+}
+
+// Prologue: an injected fault, then "not initialised". Takes G().m.
+struct driver_call {
+    std::unique_lock<std::mutex> lock;
+    int error = 0;
+    explicit driver_call(fault_kind kind, bool needs_context = false) {
+        if (kind != fault_kind::count_) error = take_fault(kind);
+        lock = std::unique_lock<std::mutex>(G().m);
+        if (!error && !G().driver_initialized) error = err_not_initialized;
+        if (!error && needs_context && !current_context()) error = err_invalid_context;
+    }
+};
+constexpr fault_kind no_fault = fault_kind::count_;
+
+bool valid_device(int d) { return d >= 0 && d < int(G().devices.size()); }
+
+int memset_range(fault_kind kind, dptr dst, size_t bytes, size_t align) {
+    driver_call call(kind, true);
+    if (call.error) return call.error;
+    void *p = reinterpret_cast<void *>(uintptr_t(dst));
+    if (dst % align != 0) return err_invalid_value;
+    if (bytes != 0 && !find_device_range(p, bytes)) return err_invalid_value;
+    return 0;
+}
+
+}  // namespace
+
+int drv_init(unsigned flags) {
+    global_state &g = G();
+    std::lock_guard<std::mutex> lock(g.m);
+    if (flags != 0) return err_invalid_value;
+    if (g.init_result != 0) return g.init_result;
+    g.driver_initialized = true;
+    return 0;
+}
+
+int drv_device_count(int *count) {
+    driver_call call(fault_kind::device_count);
+    if (call.error) return call.error;
+    if (!count) return err_invalid_value;
+    *count = int(G().devices.size());
+    return 0;
+}
+
+int drv_device_get(drv_device *device, int ordinal) {
+    driver_call call(fault_kind::device_get);
+    if (call.error) return call.error;
+    if (!device) return err_invalid_value;
+    if (!valid_device(ordinal)) return err_invalid_device;
+    *device = ordinal;
+    return 0;
+}
+
+int drv_compute_capability(int *major, int *minor, drv_device device) {
+    driver_call call(fault_kind::capability);
+    if (call.error) return call.error;
+    if (!major || !minor) return err_invalid_value;
+    if (!valid_device(device)) return err_invalid_device;
+    *major = G().devices[size_t(device)].major;
+    *minor = G().devices[size_t(device)].minor;
+    return 0;
+}
+
+int drv_ctx_create(drv_context *ctx, drv_device device) {
+    driver_call call(no_fault);
+    if (call.error) return call.error;
+    if (!ctx) return err_invalid_value;
+    if (!valid_device(device)) return err_invalid_device;
+    auto *c = new drv_context_rec{device, false};
+    G().contexts.insert(c);
+    T().current = c;
+    *ctx = c;
+    return 0;
+}
+
+int drv_ctx_destroy(drv_context ctx) {
+    driver_call call(no_fault);
+    if (call.error) return call.error;
+    if (!ctx) return err_invalid_value;
+    if (!G().contexts.count(ctx) || ctx->primary) return err_invalid_context;
+    G().contexts.erase(ctx);
+    retire_context(ctx);
+    if (T().current == ctx) T().current = nullptr;
+    return 0;
+}
+
+int drv_ctx_set_current(drv_context ctx) {
+    driver_call call(no_fault);
+    if (call.error) return call.error;
+    if (ctx && !G().contexts.count(ctx)) return err_invalid_context;
+    T().current = ctx;
+    return 0;
+}
+
+int drv_ctx_get_device(drv_device *device) {
+    driver_call call(fault_kind::ctx_get_device);
+    if (call.error) return call.error;
+    if (!device) return err_invalid_value;
+    drv_context_rec *c = current_context();
+    if (!c) return err_invalid_context;
+    *device = c->device;
+    return 0;
+}
+
+int drv_mem_get_info(size_t *free_bytes, size_t *total_bytes) {
+    driver_call call(fault_kind::mem_get_info, true);
+    if (call.error) return call.error;
+    if (!free_bytes || !total_bytes) return err_invalid_value;
+    size_t d = size_t(current_context()->device);
+    size_t cap = G().devices[d].capacity, used = G().allocated[d];
+    *total_bytes = cap;
+    *free_bytes = used < cap ? cap - used : 0;
+    return 0;
+}
+
+int drv_mem_host_alloc(void **ptr, size_t bytes, unsigned flags) {
+    driver_call call(fault_kind::host_alloc, true);
+    if (call.error) return call.error;
+    if (!ptr || bytes == 0 || (flags & ~7u)) return err_invalid_value;
+    void *p = nullptr;
+    if (posix_memalign(&p, 4096, bytes) != 0) return err_memory_allocation;
+    G().blocks[reinterpret_cast<uintptr_t>(p)] =
+        mem_block{bytes, -1, true, (flags & host_alloc_devicemap) != 0};
+    *ptr = p;
+    return 0;
+}
+
+int drv_mem_free_host(void *ptr) {
+    driver_call call(fault_kind::free_host, true);
+    if (call.error) return call.error;
+    auto it = G().blocks.find(reinterpret_cast<uintptr_t>(ptr));
+    if (!ptr || it == G().blocks.end() || !it->second.pinned) return err_invalid_value;
+    G().blocks.erase(it);
+    std::free(ptr);
+    return 0;
+}
+
+int drv_mem_host_get_device_pointer(dptr *device_ptr, void *host_ptr) {
+    driver_call call(no_fault, true);
+    if (call.error) return call.error;
+    if (!device_ptr || !host_ptr) return err_invalid_value;
+    const mem_block *b = find_device_range(host_ptr, 0);
+    if (!b || !b->pinned) return err_invalid_value;
+    *device_ptr = dptr(reinterpret_cast<uintptr_t>(host_ptr));
+    return 0;
+}
+
+int drv_memset_d8(dptr dst, unsigned char value, size_t count) {
+    if (int e = memset_range(fault_kind::memset, dst, count, 1)) return e;
+    std::memset(reinterpret_cast<void *>(uintptr_t(dst)), value, count);
+    std::lock_guard<std::mutex> lock(G().m);
+    ++G().stats.memsets_d8;
+    return 0;
+}
+
+int drv_memset_d32(dptr dst, unsigned value, size_t count) {
+    if (count > SIZE_MAX / 4) return err_invalid_value;
+    if (int e = memset_range(fault_kind::memset, dst, count * 4, 4)) return e;
+    unsigned *p = reinterpret_cast<unsigned *>(uintptr_t(dst));
+    for (size_t i = 0; i < count; ++i) p[i] = value;
+    std::lock_guard<std::mutex> lock(G().m);
+    ++G().stats.memsets_d32;
+    return 0;
+}
+
+// The simulated device executes no PTX: no module ever loads, so no handle
+// of a module or function exists.
+int drv_module_load_data(drv_module *module, const void *image) {
+    driver_call call(fault_kind::module_load, true);
+    if (call.error) return call.error;
+    if (!module || !image) return err_invalid_value;
+    return err_not_supported;
+}
+
+int drv_module_unload(drv_module module) {
+    driver_call call(no_fault);
+    if (call.error) return call.error;
+    return module ? err_invalid_handle : err_invalid_value;
+}
+
+int drv_module_get_function(drv_function *function, drv_module, const char *name) {
+    driver_call call(no_fault);
+    if (call.error) return call.error;
+    if (!function || !name) return err_invalid_value;
+    return err_invalid_handle;
+}
+
+int drv_launch(drv_function function, dim3, dim3, unsigned, const void *, size_t) {
+    driver_call call(fault_kind::drv_launch, true);
+    if (call.error) return call.error;
+    return function ? err_invalid_handle : err_invalid_value;
+}
+
+const char *drv_error_name(int code) {
+    switch (code) {
+    case 0: return "CUDA_SUCCESS";
+    case 1: return "CUDA_ERROR_INVALID_VALUE";
+    case 2: return "CUDA_ERROR_OUT_OF_MEMORY";
+    case 3: return "CUDA_ERROR_NOT_INITIALIZED";
+    case 4: return "CUDA_ERROR_DEINITIALIZED";
+    case 34: return "CUDA_ERROR_STUB_LIBRARY";
+    case 46: return "CUDA_ERROR_DEVICE_UNAVAILABLE";
+    case 100: return "CUDA_ERROR_NO_DEVICE";
+    case 101: return "CUDA_ERROR_INVALID_DEVICE";
+    case 200: return "CUDA_ERROR_INVALID_IMAGE";
+    case 201: return "CUDA_ERROR_INVALID_CONTEXT";
+    case 209: return "CUDA_ERROR_NO_BINARY_FOR_GPU";
+    case 218: return "CUDA_ERROR_INVALID_PTX";
+    case 222: return "CUDA_ERROR_UNSUPPORTED_PTX_VERSION";
+    case 300: return "CUDA_ERROR_INVALID_SOURCE";
+    case 400: return "CUDA_ERROR_INVALID_HANDLE";
+    case 500: return "CUDA_ERROR_NOT_FOUND";
+    case 700: return "CUDA_ERROR_ILLEGAL_ADDRESS";
+    case 701: return "CUDA_ERROR_LAUNCH_OUT_OF_RESOURCES";
+    case 702: return "CUDA_ERROR_LAUNCH_TIMEOUT";
+    case 719: return "CUDA_ERROR_LAUNCH_FAILED";
+    case 801: return "CUDA_ERROR_NOT_SUPPORTED";
+    case 999: return "CUDA_ERROR_UNKNOWN";
+    default: return "unrecognized error code";
+    }
+}
+
+}  // namespace dev

@@ -1,0 +1,106 @@
+// State shared by the sources of the simulated device.
+#pragma once
+
+#include "../device.h"
+#include "control.h"
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <vector>
+
+struct dev::drv_context_rec {
+    int device;
+    bool primary;
+};
+
+namespace sim {
+namespace detail {
+
+// A tracked block of device memory or of pinned host memory.
+struct mem_block {
+    size_t bytes;
+    int device;     // -1 for pinned host memory
+    bool pinned;
+    bool mapped;    // pinned and mapped into the device's address space
+};
+
+struct fault_slot {
+    int count = 0;
+    int code = 0;
+};
+
+struct global_state {
+    std::mutex m;
+    std::vector<device_desc> devices;
+    std::vector<size_t> allocated;             // dev::malloc bytes per device
+    std::vector<dev::drv_context_rec *> primary;  // primary context per device
+    std::set<dev::drv_context_rec *> contexts;    // live contexts, primary ones included
+    std::vector<dev::drv_context_rec *> retired;  // dead ones, deleted by reset()
+    std::map<uintptr_t, mem_block> blocks;
+    int init_result = 0;
+    bool driver_initialized = false;
+    fault_slot faults[size_t(fault_kind::count_)];
+    counters stats;
+    std::atomic<int> order{0};
+    std::atomic<unsigned> seed{0};
+    std::atomic<uint64_t> generation{1};
+    // cuBLAS
+    bool blas_initialized = false;
+    int blas_status = 0;
+};
+
+// The process's state; the SIMDEV_* environment is read on first use.
+global_state &G();
+
+// The calling thread's runtime and driver state. A reset() elsewhere makes
+// it start over at its next use.
+struct thread_state {
+    uint64_t generation = 0;
+    int pending = 0;
+    int async_fault = 0;  // reported once by synchronize()
+    int runtime_device = 0;
+    dev::drv_context_rec *current = nullptr;
+};
+thread_state &T();
+
+// Takes one injected failure of `kind`: its code, or 0.
+int take_fault(fault_kind kind);
+// Leaves `code` pending on the calling thread (when non-zero) and returns it.
+int fail(int code);
+
+// Ensures the calling thread has a current context for runtime calls (the
+// runtime device's primary one when it had none). Returns 0 and the device,
+// or the error to report. Call with G().m held.
+int runtime_context(int *device);
+
+// Block lookup: the block containing [p, p + bytes), device or mapped
+// pinned memory. Call with G().m held.
+const mem_block *find_device_range(const void *p, size_t bytes);
+void free_all_memory();  // with G().m held
+// Keeps a context record that no longer works until reset() (G().m held).
+void retire_context(dev::drv_context_rec *ctx);
+
+// Kernel execution (scheduler.cpp).
+struct launch_job {
+    const void *kernel;
+    const dev::launch_thunk *thunk;
+    void **args;
+    uint3 grid, block;
+    size_t shared_bytes;
+    order thread_order;
+    unsigned seed;
+    std::atomic<uint64_t> next{0};
+    uint64_t blocks = 0;
+    std::atomic<int> fault{0};
+};
+// Runs every block of `job`; returns 0 or the fault a block reported.
+int run_grid(launch_job &job);
+
+constexpr size_t shared_limit = 48 * 1024;
+constexpr size_t device_alignment = 512;
+
+}  // namespace detail
+}  // namespace sim

@@ -1,0 +1,495 @@
+// Kernel execution of the simulated device.
+//
+// A grid's blocks are handed out by an atomic counter to a persistent pool of
+// host threads (the launching thread takes part). One block runs wholly on
+// one host thread: each of its threads is a fiber (Boost.Context fcontext on a
+// pooled, reused stack), and a scheduler runs the ready fibers in the chosen
+// order, each until it reaches a barrier, a warp collective or its end. Then
+// complete warp collectives are resolved, and when every live thread waits at
+// the barrier it is released. Threads that exited count as arrived.
+#include "internal.h"
+#include "simkernel.h"
+
+#include <boost/context/detail/fcontext.hpp>
+
+#include <pthread.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define SIM_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SIM_ASAN 1
+#endif
+#endif
+#if SIM_ASAN
+#include <sanitizer/asan_interface.h>
+#include <sanitizer/common_interface_defs.h>
+#endif
+
+namespace bctx = boost::context::detail;
+
+namespace sim {
+namespace detail {
+
+__thread exec_state tl_exec;
+
+namespace {
+
+// Room for kernels with moderate local arrays; instrumented frames are larger.
+#if SIM_ASAN
+constexpr size_t stack_bytes = 512 * 1024;
+#else
+constexpr size_t stack_bytes = 128 * 1024;
+#endif
+
+enum : unsigned char { st_ready, st_barrier, st_warp, st_done };
+
+struct fiber : thread_rec {
+    bctx::fcontext_t ctx;
+    char *stack_lo;  // usable stack, above the guard page
+    unsigned char state;
+    // Warp collective in progress.
+    int mode, b, c;
+    unsigned mask, group;
+    unsigned long long value, result;
+#if SIM_ASAN
+    void *fake_stack;
+#endif
+};
+
+size_t page_bytes() {
+    static const size_t p = size_t(sysconf(_SC_PAGESIZE));
+    return p;
+}
+
+// The fibers of the host thread, reused by every block it runs.
+struct executor {
+    std::vector<fiber> fibers;
+    std::vector<unsigned> perm;
+    std::vector<std::pair<void *, size_t>> chunks;  // stack mappings
+    unsigned count = 0;  // threads of the running block
+    bctx::fcontext_t sched = nullptr;
+    launch_job *job = nullptr;
+    uint64_t rng = 0;
+#if SIM_ASAN
+    const void *sched_bottom = nullptr;
+    size_t sched_size = 0;
+    void *sched_fake = nullptr;
+#endif
+
+    ~executor() {
+        for (auto &c : chunks) munmap(c.first, c.second);
+    }
+
+    // Stacks come in one lazily backed mapping per growth (few system calls),
+    // with a guard page below; the lowest bytes of each stack must stay zero
+    // (untouched), which check_stacks() reads after every block.
+    void ensure(unsigned n) {
+        size_t old = fibers.size();
+        if (n <= old) return;
+        size_t add = std::max<size_t>(n - old, std::min<size_t>(old, 1024 - old));
+        size_t bytes = page_bytes() + add * stack_bytes;
+        void *m = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (m == MAP_FAILED) {
+            std::fprintf(stderr, "simdev: cannot map fiber stacks\n");
+            std::abort();
+        }
+        mprotect(m, page_bytes(), PROT_NONE);
+        chunks.emplace_back(m, bytes);
+        fibers.resize(old + add);
+        for (size_t i = 0; i < add; ++i) {
+            fiber &f = fibers[old + i];
+            f = fiber{};
+            f.stack_lo = static_cast<char *>(m) + page_bytes() + i * stack_bytes;
+        }
+    }
+
+    void check_stacks() const {
+        static const char zeros[64] = {};
+        for (unsigned i = 0; i < count; ++i)
+            if (std::memcmp(fibers[i].stack_lo, zeros, sizeof zeros) != 0) {
+                std::fprintf(stderr,
+                             "simdev: thread %u of block (%u,%u,%u) overflowed its %zu-byte stack\n",
+                             i, tl_exec.block_idx.x, tl_exec.block_idx.y, tl_exec.block_idx.z,
+                             stack_bytes);
+                std::abort();
+            }
+    }
+};
+
+thread_local executor tl_ex;
+
+inline fiber *current_fiber() {
+    fiber *f = static_cast<fiber *>(tl_exec.cur);
+    if (!f) {
+        std::fprintf(stderr, "simdev: a device barrier or warp collective outside a kernel\n");
+        std::abort();
+    }
+    return f;
+}
+
+uint64_t splitmix(uint64_t x) {
+    x += 0x9e3779b97f4a7c15ull;
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+    return x ^ (x >> 31);
+}
+
+void shuffle(executor &ex) {
+    for (unsigned i = ex.count; i > 1; --i) {
+        ex.rng = splitmix(ex.rng);
+        std::swap(ex.perm[i - 1], ex.perm[ex.rng % i]);
+    }
+}
+
+// Back to the scheduler; returns when the fiber is resumed.
+void yield(executor &ex, fiber *f) {
+#if SIM_ASAN
+    __sanitizer_start_switch_fiber(&f->fake_stack, ex.sched_bottom, ex.sched_size);
+#endif
+    bctx::transfer_t t = bctx::jump_fcontext(ex.sched, nullptr);
+    ex.sched = t.fctx;
+#if SIM_ASAN
+    __sanitizer_finish_switch_fiber(f->fake_stack, &ex.sched_bottom, &ex.sched_size);
+#else
+    (void)f;
+#endif
+}
+
+void fiber_entry(bctx::transfer_t t) {
+    executor *ex = static_cast<executor *>(t.data);
+    ex->sched = t.fctx;
+#if SIM_ASAN
+    __sanitizer_finish_switch_fiber(nullptr, &ex->sched_bottom, &ex->sched_size);
+#endif
+    fiber *f = static_cast<fiber *>(tl_exec.cur);
+    launch_job *job = ex->job;
+    job->thunk->invoke(job->kernel, job->args);
+    f->state = st_done;
+#if SIM_ASAN
+    __sanitizer_start_switch_fiber(nullptr, ex->sched_bottom, ex->sched_size);
+#endif
+    bctx::jump_fcontext(ex->sched, nullptr);
+    __builtin_unreachable();
+}
+
+void resume(executor &ex, fiber *f) {
+    tl_exec.cur = f;
+#if SIM_ASAN
+    __sanitizer_start_switch_fiber(&ex.sched_fake, f->stack_lo, stack_bytes);
+#endif
+    bctx::transfer_t t = bctx::jump_fcontext(f->ctx, &ex);
+#if SIM_ASAN
+    __sanitizer_finish_switch_fiber(ex.sched_fake, nullptr, nullptr);
+#endif
+    f->ctx = t.fctx;
+}
+
+// The lane a shuffle reads, as the hardware picks it: `c` holds the segment
+// mask (32 - width) in bits 8..12 and the clamp lane in bits 0..4. Out of
+// range, the lane reads its own value.
+unsigned shuffle_source(int mode, unsigned lane, int b, int c) {
+    int seg = (c >> 8) & 0x1f, clamp = c & 0x1f;
+    int min_lane = int(lane) & seg;
+    int max_lane = min_lane | (clamp & ~seg);
+    int j = int(lane);
+    bool ok = false;
+    switch (mode) {
+    case wm_up: j = int(lane) - b; ok = j >= max_lane; break;
+    case wm_down: j = int(lane) + b; ok = j <= max_lane; break;
+    case wm_xor: j = int(lane) ^ (b & 0x1f); ok = j <= max_lane; break;
+    case wm_idx: j = min_lane | (b & 0x1f & ~seg); ok = j <= max_lane; break;
+    default: break;
+    }
+    return ok && b >= 0 ? unsigned(j) : lane;
+}
+
+// Completes every warp collective whose participants (the lanes its mask
+// names that exist and have not exited) all wait in one. Returns the number
+// of threads released.
+unsigned resolve_warps(executor &ex) {
+    unsigned released = 0;
+    for (unsigned base = 0; base < ex.count; base += 32) {
+        unsigned lanes = std::min(32u, ex.count - base);
+        fiber *w = &ex.fibers[base];
+        unsigned waiting = 0, done = 0;
+        for (unsigned l = 0; l < lanes; ++l) {
+            if (w[l].state == st_warp) waiting |= 1u << l;
+            if (w[l].state == st_done) done |= 1u << l;
+        }
+        unsigned exist = lanes == 32 ? ~0u : (1u << lanes) - 1;
+        unsigned seeds = waiting;
+        while (seeds) {
+            unsigned l0 = unsigned(__builtin_ctz(seeds));
+            unsigned group = (w[l0].mask & exist & ~done) | (1u << l0);
+            if (group & ~waiting) {
+                seeds &= ~(1u << l0);
+                continue;
+            }
+            unsigned ballot = 0;
+            for (unsigned g = group; g; g &= g - 1) {
+                unsigned l = unsigned(__builtin_ctz(g));
+                if (w[l].value) ballot |= 1u << l;
+            }
+            for (unsigned g = group; g; g &= g - 1) {
+                unsigned l = unsigned(__builtin_ctz(g));
+                fiber &f = w[l];
+                if (f.mode == wm_vote) {
+                    f.result = ballot;
+                } else if (f.mode != wm_sync) {
+                    unsigned src = shuffle_source(f.mode, l, f.b, f.c);
+                    f.result = (group >> src) & 1u ? w[src].value : f.value;
+                }
+                f.group = group;
+                f.state = st_ready;
+            }
+            waiting &= ~group;
+            seeds &= ~group;
+            released += unsigned(__builtin_popcount(group));
+        }
+    }
+    return released;
+}
+
+void report_deadlock(executor &ex, unsigned at_barrier, unsigned in_warp) {
+    std::fprintf(stderr,
+                 "simdev: block (%u,%u,%u) cannot go on: %u threads wait at __syncthreads, %u in "
+                 "warp collectives whose other lanes never arrive\n",
+                 tl_exec.block_idx.x, tl_exec.block_idx.y, tl_exec.block_idx.z, at_barrier,
+                 in_warp);
+#if SIM_ASAN
+    // The abandoned fibers' frames stay poisoned; their stacks are reused.
+    for (unsigned i = 0; i < ex.count; ++i)
+        __asan_unpoison_memory_region(ex.fibers[i].stack_lo, stack_bytes);
+#else
+    (void)ex;
+#endif
+}
+
+void run_block(executor &ex, launch_job &job, uint64_t linear) {
+    const uint3 g = job.grid, bd = job.block;
+    tl_exec.block_idx = uint3{unsigned(linear % g.x), unsigned((linear / g.x) % g.y),
+                              unsigned(linear / (uint64_t(g.x) * g.y))};
+    tl_exec.block_dim = bd;
+    tl_exec.grid_dim = g;
+    unsigned n = bd.x * bd.y * bd.z;
+    ex.ensure(n);
+    ex.count = n;
+    ex.job = &job;
+
+    // Exactly the launch's bytes, so that an overrun is a heap overflow.
+    void *shared = nullptr;
+    if (job.shared_bytes && posix_memalign(&shared, 16, job.shared_bytes) != 0) {
+        job.fault = dev::err_launch_failed;
+        return;
+    }
+    tl_exec.dyn_shared = static_cast<unsigned char *>(shared);
+
+    for (unsigned i = 0; i < n; ++i) {
+        fiber &f = ex.fibers[i];
+        f.idx = uint3{i % bd.x, (i / bd.x) % bd.y, i / (bd.x * bd.y)};
+        f.state = st_ready;
+        f.ctx = bctx::make_fcontext(f.stack_lo + stack_bytes, stack_bytes, &fiber_entry);
+    }
+    ex.perm.resize(n);
+    for (unsigned i = 0; i < n; ++i)
+        ex.perm[i] = job.thread_order == order::reverse ? n - 1 - i : i;
+    if (job.thread_order == order::random) {
+        ex.rng = splitmix(uint64_t(job.seed) * 0x100000001b3ull ^ splitmix(linear));
+        shuffle(ex);
+    }
+
+    unsigned alive = n, at_barrier = 0, in_warp = 0;
+    for (;;) {
+        for (unsigned k = 0; k < n; ++k) {
+            fiber *f = &ex.fibers[ex.perm[k]];
+            if (f->state != st_ready) continue;
+            resume(ex, f);
+            switch (f->state) {
+            case st_done: --alive; break;
+            case st_barrier: ++at_barrier; break;
+            case st_warp: ++in_warp; break;
+            default: break;
+            }
+        }
+        if (alive == 0) break;
+        if (in_warp) {
+            unsigned r = resolve_warps(ex);
+            in_warp -= r;
+            if (r) continue;
+        }
+        if (in_warp == 0 && at_barrier == alive) {
+            for (unsigned i = 0; i < n; ++i)
+                if (ex.fibers[i].state == st_barrier) ex.fibers[i].state = st_ready;
+            at_barrier = 0;
+            if (job.thread_order == order::random) shuffle(ex);
+            continue;
+        }
+        report_deadlock(ex, at_barrier, in_warp);
+        job.fault = dev::err_launch_failed;
+        break;
+    }
+    ex.check_stacks();
+    tl_exec.cur = nullptr;
+    tl_exec.dyn_shared = nullptr;
+    std::free(shared);
+}
+
+// Runs the next block of the grid; false when none is left.
+bool run_one(launch_job &job) {
+    if (job.fault.load(std::memory_order_relaxed)) return false;  // the grid is aborted
+    uint64_t b = job.next.fetch_add(1, std::memory_order_relaxed);
+    if (b >= job.blocks) return false;
+    run_block(tl_ex, job, b);
+    return true;
+}
+
+void run_blocks(launch_job &job) {
+    while (run_one(job)) {
+    }
+}
+
+unsigned configured_threads() {
+    if (const char *s = std::getenv("SIMDEV_THREADS")) {
+        char *end = nullptr;
+        long v = std::strtol(s, &end, 10);
+        if (*s && !*end && v >= 1 && v <= 1024) return unsigned(v);
+        std::fprintf(stderr, "simdev: cannot read SIMDEV_THREADS=\"%s\"\n", s);
+        std::abort();
+    }
+    unsigned h = std::thread::hardware_concurrency();
+    return h ? h : 1;
+}
+
+// Host threads that run blocks beside the launching thread. One grid at a
+// time: a second launching thread waits, as kernels on the default stream do.
+// The launching thread runs the first block itself and wakes helpers only
+// when the rest of the grid looks long enough to be worth it, so that the
+// many small launches stay cheap.
+class pool {
+public:
+    explicit pool(unsigned workers) {
+        for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
+        for (std::thread &t : threads_) t.detach();
+    }
+
+    void run(launch_job &job) {
+        std::lock_guard<std::mutex> one_grid(launch_m_);
+        auto start = std::chrono::steady_clock::now();
+        run_one(job);
+        uint64_t taken = std::min(job.next.load(), job.blocks);
+        uint64_t left = job.blocks - taken;
+        auto first = std::chrono::steady_clock::now() - start;
+        unsigned helpers = 0;
+        if (left > 0 && first * double(left) > std::chrono::microseconds(30))
+            helpers = unsigned(std::min<uint64_t>(threads_.size(), left));
+        if (helpers) {
+            std::lock_guard<std::mutex> lock(m_);
+            job_ = &job;
+            tickets_ = busy_ = helpers;
+        }
+        for (unsigned i = 0; i < helpers; ++i) cv_.notify_one();
+        run_blocks(job);
+        if (helpers) {
+            std::unique_lock<std::mutex> lock(m_);
+            done_.wait(lock, [this] { return busy_ == 0; });
+            job_ = nullptr;
+        }
+    }
+
+private:
+    void work() {
+        std::unique_lock<std::mutex> lock(m_);
+        for (;;) {
+            cv_.wait(lock, [this] { return tickets_ > 0; });
+            --tickets_;
+            launch_job *job = job_;
+            lock.unlock();
+            run_blocks(*job);
+            lock.lock();
+            if (--busy_ == 0) done_.notify_all();
+        }
+    }
+
+    std::mutex launch_m_, m_;
+    std::condition_variable cv_, done_;
+    launch_job *job_ = nullptr;
+    unsigned tickets_ = 0, busy_ = 0;
+    std::vector<std::thread> threads_;
+};
+
+std::atomic<pool *> the_pool{nullptr};
+std::mutex pool_m;
+
+// A forked child has none of the parent's pool threads: it starts its own.
+void forget_pool_in_child() { the_pool.store(nullptr); }
+
+pool &get_pool() {
+    pool *p = the_pool.load(std::memory_order_acquire);
+    if (p) return *p;
+    static bool registered = (pthread_atfork(nullptr, nullptr, &forget_pool_in_child), true);
+    (void)registered;
+    std::lock_guard<std::mutex> lock(pool_m);
+    p = the_pool.load();
+    if (!p) {
+        p = new pool(configured_threads() - 1);  // lives as long as the process
+        the_pool.store(p, std::memory_order_release);
+    }
+    return *p;
+}
+
+}  // namespace
+
+void syncthreads() {
+    fiber *f = current_fiber();
+    f->state = st_barrier;
+    yield(tl_ex, f);
+}
+
+unsigned long long warp_op(unsigned mask, int mode, unsigned long long value, int b, int c,
+                           unsigned *group) {
+    fiber *f = current_fiber();
+    f->mode = mode;
+    f->mask = mask;
+    f->value = value;
+    f->b = b;
+    f->c = c;
+    f->state = st_warp;
+    yield(tl_ex, f);
+    if (group) *group = f->group;
+    return f->result;
+}
+
+unsigned active_mask() {
+    fiber *f = current_fiber();
+    executor &ex = tl_ex;
+    unsigned linear = unsigned(f - ex.fibers.data());
+    unsigned base = linear & ~31u, lanes = std::min(32u, ex.count - base), m = 0;
+    for (unsigned l = 0; l < lanes; ++l)
+        if (ex.fibers[base + l].state != st_done) m |= 1u << l;
+    return m;
+}
+
+int run_grid(launch_job &job) {
+    job.blocks = uint64_t(job.grid.x) * job.grid.y * job.grid.z;
+    pool *p = job.blocks > 1 ? &get_pool() : nullptr;
+    if (p)
+        p->run(job);
+    else
+        run_blocks(job);
+    return job.fault.load();
+}
+
+}  // namespace detail
+}  // namespace sim

@@ -1,0 +1,358 @@
+// CUDA's device-side programming model for the simulated device: keywords,
+// built-in variables, barriers, warp collectives, atomics and intrinsics,
+// compiled by the host C++ compiler. Included through kernel.h only.
+//
+// Every thread of a block is a fiber on one host thread; blocks run in
+// parallel on a pool of host threads. Hence:
+//   __shared__   a per-host-thread static: a block runs wholly on one host
+//                thread, so it owns the variable while it runs
+//   atomics      real atomics, since blocks run concurrently
+//   __syncthreads / warp collectives switch fibers (see scheduler.cpp)
+#pragma once
+
+#include "../devtypes.h"
+
+#include <math.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+
+namespace dev {
+struct texture_ref;
+}
+
+#define SIM_API __attribute__((visibility("default")))
+
+namespace sim {
+namespace detail {
+
+// The part of a simulated thread that device code reads directly.
+struct thread_rec {
+    uint3 idx;
+};
+
+// What the host thread that runs a block knows of it. Plain data in a
+// __thread variable, so that reading it needs no TLS wrapper call.
+struct exec_state {
+    thread_rec *cur;  // the fiber now running
+    uint3 block_idx;
+    uint3 block_dim;
+    uint3 grid_dim;
+    unsigned char *dyn_shared;
+};
+extern __thread exec_state tl_exec SIM_API;
+
+inline dim3 as_dim3(const uint3 &v) { return dim3(v.x, v.y, v.z); }
+
+SIM_API void syncthreads();
+// Warp collectives; `mode` as in warp_mode.
+enum warp_mode : int { wm_sync, wm_idx, wm_up, wm_down, wm_xor, wm_vote };
+SIM_API unsigned long long warp_op(unsigned mask, int mode, unsigned long long value, int b,
+                                   int c, unsigned *group);
+SIM_API unsigned active_mask();
+
+template <typename T>
+inline T shfl(unsigned mask, T var, int mode, int b, int c) {
+    static_assert(sizeof(T) <= 8 && std::is_trivially_copyable<T>::value,
+                  "shuffles move values of at most 8 bytes");
+    unsigned long long bits = 0;
+    std::memcpy(&bits, &var, sizeof(T));
+    bits = warp_op(mask, mode, bits, b, c, nullptr);
+    T out;
+    std::memcpy(&out, &bits, sizeof(T));
+    return out;
+}
+// The shuffle's control word: segment mask (32 - width) and clamp lane.
+inline int shfl_c(int width, int clamp) { return ((32 - width) << 8) | clamp; }
+
+}  // namespace detail
+
+inline void *dynamic_shared() { return detail::tl_exec.dyn_shared; }
+
+// Element read of a bound texture, index clamped into the binding. An
+// unbound reference reads zeros.
+template <typename T>
+inline T tex_fetch(const dev::texture_ref &ref, int i);
+
+}  // namespace sim
+
+// ------------------------------------------------------------ keywords
+
+#define __global__
+#define __device__
+#define __host__
+#define __constant__
+#define __shared__ static thread_local
+#define __forceinline__ inline __attribute__((always_inline))
+#define __launch_bounds__(...)
+#define __align__(n) __attribute__((aligned(n)))
+
+// ------------------------------------------------------------ built-in variables
+
+#define threadIdx (::sim::detail::tl_exec.cur->idx)
+#define blockIdx (::sim::detail::tl_exec.block_idx)
+#define blockDim (::sim::detail::as_dim3(::sim::detail::tl_exec.block_dim))
+#define gridDim (::sim::detail::as_dim3(::sim::detail::tl_exec.grid_dim))
+constexpr int warpSize = 32;
+
+// ------------------------------------------------------------ synchronisation
+
+inline void __syncthreads() { ::sim::detail::syncthreads(); }
+inline void __syncwarp(unsigned mask = 0xffffffffu) {
+    ::sim::detail::warp_op(mask, ::sim::detail::wm_sync, 0, 0, 0, nullptr);
+}
+inline void __threadfence() { __atomic_thread_fence(__ATOMIC_SEQ_CST); }
+inline void __threadfence_system() { __atomic_thread_fence(__ATOMIC_SEQ_CST); }
+// The threads of a block share one host thread.
+inline void __threadfence_block() { __atomic_signal_fence(__ATOMIC_SEQ_CST); }
+
+template <typename T>
+inline T __shfl_sync(unsigned mask, T var, int src_lane, int width = 32) {
+    return ::sim::detail::shfl(mask, var, ::sim::detail::wm_idx, src_lane,
+                               ::sim::detail::shfl_c(width, 0x1f));
+}
+template <typename T>
+inline T __shfl_up_sync(unsigned mask, T var, unsigned delta, int width = 32) {
+    return ::sim::detail::shfl(mask, var, ::sim::detail::wm_up, int(delta),
+                               ::sim::detail::shfl_c(width, 0));
+}
+template <typename T>
+inline T __shfl_down_sync(unsigned mask, T var, unsigned delta, int width = 32) {
+    return ::sim::detail::shfl(mask, var, ::sim::detail::wm_down, int(delta),
+                               ::sim::detail::shfl_c(width, 0x1f));
+}
+template <typename T>
+inline T __shfl_xor_sync(unsigned mask, T var, int lane_mask, int width = 32) {
+    return ::sim::detail::shfl(mask, var, ::sim::detail::wm_xor, lane_mask,
+                               ::sim::detail::shfl_c(width, 0x1f));
+}
+inline unsigned __ballot_sync(unsigned mask, int pred) {
+    return unsigned(::sim::detail::warp_op(mask, ::sim::detail::wm_vote, pred != 0, 0, 0, nullptr));
+}
+inline int __any_sync(unsigned mask, int pred) { return __ballot_sync(mask, pred) != 0; }
+inline int __all_sync(unsigned mask, int pred) {
+    unsigned group = 0;
+    unsigned b = unsigned(
+        ::sim::detail::warp_op(mask, ::sim::detail::wm_vote, pred != 0, 0, 0, &group));
+    return b == group;
+}
+inline unsigned __activemask() { return ::sim::detail::active_mask(); }
+
+// ------------------------------------------------------------ atomics
+
+template <typename T>
+inline T sim_atomic_update_(T *addr, T (*f)(T, T), T val) {
+    T old;
+    __atomic_load(addr, &old, __ATOMIC_RELAXED);
+    T next;
+    do {
+        next = f(old, val);
+    } while (!__atomic_compare_exchange(addr, &old, &next, false, __ATOMIC_SEQ_CST,
+                                        __ATOMIC_RELAXED));
+    return old;
+}
+
+#define SIM_ATOMIC_INT_OPS(T)                                                                   \
+    inline T atomicAdd(T *a, T v) { return __atomic_fetch_add(a, v, __ATOMIC_SEQ_CST); }        \
+    inline T atomicSub(T *a, T v) { return __atomic_fetch_sub(a, v, __ATOMIC_SEQ_CST); }        \
+    inline T atomicExch(T *a, T v) { return __atomic_exchange_n(a, v, __ATOMIC_SEQ_CST); }      \
+    inline T atomicAnd(T *a, T v) { return __atomic_fetch_and(a, v, __ATOMIC_SEQ_CST); }        \
+    inline T atomicOr(T *a, T v) { return __atomic_fetch_or(a, v, __ATOMIC_SEQ_CST); }          \
+    inline T atomicXor(T *a, T v) { return __atomic_fetch_xor(a, v, __ATOMIC_SEQ_CST); }        \
+    inline T atomicMin(T *a, T v) {                                                             \
+        return sim_atomic_update_<T>(a, [](T o, T x) { return x < o ? x : o; }, v);             \
+    }                                                                                           \
+    inline T atomicMax(T *a, T v) {                                                             \
+        return sim_atomic_update_<T>(a, [](T o, T x) { return x > o ? x : o; }, v);             \
+    }                                                                                           \
+    inline T atomicCAS(T *a, T compare, T v) {                                                  \
+        __atomic_compare_exchange_n(a, &compare, v, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST); \
+        return compare;                                                                         \
+    }
+SIM_ATOMIC_INT_OPS(int)
+SIM_ATOMIC_INT_OPS(unsigned)
+SIM_ATOMIC_INT_OPS(unsigned long long)
+SIM_ATOMIC_INT_OPS(long long)
+#undef SIM_ATOMIC_INT_OPS
+
+inline float atomicAdd(float *a, float v) {
+    return sim_atomic_update_<float>(a, [](float o, float x) { return o + x; }, v);
+}
+inline double atomicAdd(double *a, double v) {
+    return sim_atomic_update_<double>(a, [](double o, double x) { return o + x; }, v);
+}
+inline float atomicExch(float *a, float v) {
+    float old;
+    __atomic_exchange(a, &v, &old, __ATOMIC_SEQ_CST);
+    return old;
+}
+inline unsigned atomicInc(unsigned *a, unsigned limit) {
+    return sim_atomic_update_<unsigned>(a, [](unsigned o, unsigned l) { return o >= l ? 0u : o + 1; },
+                                        limit);
+}
+inline unsigned atomicDec(unsigned *a, unsigned limit) {
+    return sim_atomic_update_<unsigned>(
+        a, [](unsigned o, unsigned l) { return (o == 0 || o > l) ? l : o - 1; }, limit);
+}
+
+// ------------------------------------------------------------ min / max as CUDA has them
+
+#define SIM_MINMAX(R, A, B)                                               \
+    inline R min(A a, B b) {                                              \
+        return static_cast<R>(a) < static_cast<R>(b) ? static_cast<R>(a) : static_cast<R>(b); \
+    }                                                                     \
+    inline R max(A a, B b) {                                              \
+        return static_cast<R>(a) > static_cast<R>(b) ? static_cast<R>(a) : static_cast<R>(b); \
+    }
+SIM_MINMAX(int, int, int)
+SIM_MINMAX(unsigned, unsigned, unsigned)
+SIM_MINMAX(unsigned, int, unsigned)
+SIM_MINMAX(unsigned, unsigned, int)
+SIM_MINMAX(long, long, long)
+SIM_MINMAX(unsigned long, unsigned long, unsigned long)
+SIM_MINMAX(unsigned long, long, unsigned long)
+SIM_MINMAX(unsigned long, unsigned long, long)
+SIM_MINMAX(long long, long long, long long)
+SIM_MINMAX(unsigned long long, unsigned long long, unsigned long long)
+SIM_MINMAX(unsigned long long, long long, unsigned long long)
+SIM_MINMAX(unsigned long long, unsigned long long, long long)
+#undef SIM_MINMAX
+inline float min(float a, float b) { return fminf(a, b); }
+inline float max(float a, float b) { return fmaxf(a, b); }
+inline double min(double a, double b) { return fmin(a, b); }
+inline double max(double a, double b) { return fmax(a, b); }
+inline double min(float a, double b) { return fmin(a, b); }
+inline double max(float a, double b) { return fmax(a, b); }
+inline double min(double a, float b) { return fmin(a, b); }
+inline double max(double a, float b) { return fmax(a, b); }
+
+// ------------------------------------------------------------ reinterpretation and conversion
+
+namespace sim {
+namespace detail {
+template <typename To, typename From>
+inline To bits_as(From f) {
+    static_assert(sizeof(To) == sizeof(From), "same size");
+    To t;
+    std::memcpy(&t, &f, sizeof t);
+    return t;
+}
+// Float to integer as the device converts: saturating, NaN gives 0.
+template <typename I>
+inline I sat_cast(double v) {
+    if (v != v) return 0;
+    if (v <= double(std::numeric_limits<I>::min())) return std::numeric_limits<I>::min();
+    if (v >= double(std::numeric_limits<I>::max())) return std::numeric_limits<I>::max();
+    return I(v);
+}
+}  // namespace detail
+}  // namespace sim
+
+inline float __int_as_float(int v) { return ::sim::detail::bits_as<float>(v); }
+inline int __float_as_int(float v) { return ::sim::detail::bits_as<int>(v); }
+inline float __uint_as_float(unsigned v) { return ::sim::detail::bits_as<float>(v); }
+inline unsigned __float_as_uint(float v) { return ::sim::detail::bits_as<unsigned>(v); }
+inline long long __double_as_longlong(double v) { return ::sim::detail::bits_as<long long>(v); }
+inline double __longlong_as_double(long long v) { return ::sim::detail::bits_as<double>(v); }
+inline double __hiloint2double(int hi, int lo) {
+    return __longlong_as_double(
+        (long long)(((unsigned long long)(unsigned)hi << 32) | (unsigned long long)(unsigned)lo));
+}
+inline int __double2hiint(double v) { return int((unsigned long long)__double_as_longlong(v) >> 32); }
+inline int __double2loint(double v) { return int(unsigned(__double_as_longlong(v))); }
+
+inline int __float2int_rn(float v) { return ::sim::detail::sat_cast<int>(std::nearbyint(v)); }
+inline int __float2int_rz(float v) { return ::sim::detail::sat_cast<int>(std::trunc(v)); }
+inline unsigned __float2uint_rn(float v) {
+    return ::sim::detail::sat_cast<unsigned>(std::nearbyint(v));
+}
+inline unsigned __float2uint_rz(float v) { return ::sim::detail::sat_cast<unsigned>(std::trunc(v)); }
+inline int __double2int_rn(double v) { return ::sim::detail::sat_cast<int>(std::nearbyint(v)); }
+inline int __double2int_rz(double v) { return ::sim::detail::sat_cast<int>(std::trunc(v)); }
+inline float __double2float_rn(double v) { return float(v); }
+inline float __int2float_rn(int v) { return float(v); }
+inline float __uint2float_rn(unsigned v) { return float(v); }
+inline double __int2double_rn(int v) { return double(v); }
+inline double __uint2double_rn(unsigned v) { return double(v); }
+
+// ------------------------------------------------------------ arithmetic intrinsics
+
+inline float __fdividef(float x, float y) { return x / y; }
+inline float __expf(float x) { return expf(x); }
+inline float __exp10f(float x) { return exp10f(x); }
+inline float __logf(float x) { return logf(x); }
+inline float __log2f(float x) { return log2f(x); }
+inline float __log10f(float x) { return log10f(x); }
+inline float __sinf(float x) { return sinf(x); }
+inline float __cosf(float x) { return cosf(x); }
+inline float __tanf(float x) { return tanf(x); }
+inline void __sincosf(float x, float *s, float *c) { *s = sinf(x), *c = cosf(x); }
+inline float __powf(float x, float y) { return powf(x, y); }
+inline float rsqrtf(float x) { return 1.0f / sqrtf(x); }
+inline double rsqrt(double x) { return 1.0 / sqrt(x); }
+inline float __saturatef(float x) { return x >= 1.0f ? 1.0f : (x > 0.0f ? x : 0.0f); }
+inline float __fmaf_rn(float x, float y, float z) { return fmaf(x, y, z); }
+inline double __fma_rn(double x, double y, double z) { return fma(x, y, z); }
+inline float __fadd_rn(float x, float y) { return x + y; }
+inline float __fsub_rn(float x, float y) { return x - y; }
+inline float __fmul_rn(float x, float y) { return x * y; }
+inline float __fdiv_rn(float x, float y) { return x / y; }
+inline double __dadd_rn(double x, double y) { return x + y; }
+inline double __dsub_rn(double x, double y) { return x - y; }
+inline double __dmul_rn(double x, double y) { return x * y; }
+inline double __ddiv_rn(double x, double y) { return x / y; }
+
+inline int __ffs(int v) { return __builtin_ffs(v); }
+inline int __ffsll(long long v) { return __builtin_ffsll(v); }
+inline int __popc(unsigned v) { return __builtin_popcount(v); }
+inline int __popcll(unsigned long long v) { return __builtin_popcountll(v); }
+inline int __clz(int v) { return v == 0 ? 32 : __builtin_clz(unsigned(v)); }
+inline int __clzll(long long v) { return v == 0 ? 64 : __builtin_clzll((unsigned long long)v); }
+inline unsigned __brev(unsigned v) {
+    v = ((v >> 1) & 0x55555555u) | ((v & 0x55555555u) << 1);
+    v = ((v >> 2) & 0x33333333u) | ((v & 0x33333333u) << 2);
+    v = ((v >> 4) & 0x0f0f0f0fu) | ((v & 0x0f0f0f0fu) << 4);
+    return __builtin_bswap32(v);
+}
+inline unsigned long long __brevll(unsigned long long v) {
+    return ((unsigned long long)__brev(unsigned(v)) << 32) | __brev(unsigned(v >> 32));
+}
+inline unsigned __umulhi(unsigned x, unsigned y) {
+    return unsigned(((unsigned long long)x * y) >> 32);
+}
+inline int __mulhi(int x, int y) { return int(((long long)x * y) >> 32); }
+inline unsigned long long __umul64hi(unsigned long long x, unsigned long long y) {
+    return (unsigned long long)(((unsigned __int128)x * y) >> 64);
+}
+// 24-bit multiplies: the low 24 bits of each operand (sign-extended for the
+// signed form), low 32 bits of the product.
+inline int __mul24(int x, int y) {
+    long long a = (long long)(int(unsigned(x) << 8) >> 8);
+    long long b = (long long)(int(unsigned(y) << 8) >> 8);
+    return int((unsigned long long)(a * b));
+}
+inline unsigned __umul24(unsigned x, unsigned y) { return (x & 0xffffffu) * (y & 0xffffffu); }
+
+template <typename T>
+inline T __ldg(const T *p) {
+    return *p;
+}
+
+// ------------------------------------------------------------ textures
+
+namespace sim {
+template <typename T>
+inline T tex_fetch(const dev::texture_ref &ref, int i) {
+    T v{};
+    size_t n = ref.elements;
+    if (n == 0) return v;
+    size_t k = i < 0 ? 0 : (size_t(i) >= n ? n - 1 : size_t(i));
+    std::memcpy(&v, ref.base + k * sizeof(T), sizeof(T));
+    return v;
+}
+}  // namespace sim

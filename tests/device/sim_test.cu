@@ -1,0 +1,548 @@
+// The simulated device's own behaviour: fault injection, device lists and
+// driver state, memory tracking, thread orders, stuck blocks, cuBLAS state,
+// the SIMDEV_* environment and AddressSanitizer reports.
+#include "device/kernel.h"
+#include "support/devenv.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TEST_ASAN 1
+#endif
+#endif
+
+using testenv::device_alloc;
+using testenv::device_free;
+using testenv::from_device;
+using testenv::to_device;
+
+namespace {
+
+__global__ void bump(int *runs) {
+    if (threadIdx.x == 0) atomicAdd(runs, 1);
+}
+
+__global__ void poke(int *p, int i) { p[i] = 1; }
+
+__global__ void poke_shared(int i) {
+    DEV_DYNAMIC_SHARED(int, s);
+    s[i] = 1;
+}
+
+// out[t] = the neighbour's value; correct only with the second barrier.
+template <bool with_barrier>
+__global__ void neighbour(int *out) {
+    __shared__ int s[256];
+    unsigned t = threadIdx.x, n = blockDim.x;
+    s[t] = 0;
+    __syncthreads();
+    s[t] = int(t) + 1;
+    if (with_barrier) __syncthreads();
+    out[t] = s[(t + 1) % n];
+}
+
+// Half of the block leaves early; the rest meet at barriers twice.
+__global__ void early_exit(int *out) {
+    __shared__ int s[64];
+    unsigned t = threadIdx.x;
+    if (t % 2) return;
+    s[t] = int(t);
+    __syncthreads();
+    int v = s[(t + 2) % 64];
+    __syncthreads();
+    out[t] = v;
+}
+
+// Lanes 0-15 shuffle with a mask that names all 32 while lanes 16-31 wait
+// at the block barrier: no lane can go on.
+__global__ void stuck(int *out) {
+    unsigned t = threadIdx.x;
+    if (t < 16)
+        out[t] = __shfl_sync(0xffffffffu, int(t), 0);
+    else
+        __syncthreads();
+}
+
+DEV_TEXTURE(float, tex_f);
+
+}  // namespace
+
+// ------------------------------------------------------------ fault injection
+
+class Faults : public testenv::DeviceTest {
+protected:
+    int *d = device_alloc<int>(64);
+    std::vector<int> host = std::vector<int>(64, 5);
+    int runs_host = 0;
+    int *runs = to_device(std::vector<int>{0});
+};
+
+TEST_F(Faults, EveryKindFailsTheNextCallsWithTheCode) {
+    using sim::fault_kind;
+    struct row {
+        fault_kind kind;
+        bool runtime;  // leaves the code pending
+        int normal;    // the call's result without a fault
+        std::function<int()> call;
+    };
+    static int symbol_target[4];
+    void *pinned_map = nullptr;
+    const row rows[] = {
+        {fault_kind::malloc, true, 0, [] { void *p; return dev::malloc(&p, 8); }},
+        {fault_kind::free, true, 0, [] { void *p = nullptr; dev::malloc(&p, 8); return dev::free(p); }},
+        {fault_kind::memcpy_htod, true, 0, [&] { return dev::memcpy_htod(d, host.data(), 64 * sizeof(int)); }},
+        {fault_kind::memcpy_dtoh, true, 0, [&] { return dev::memcpy_dtoh(host.data(), d, 64 * sizeof(int)); }},
+        {fault_kind::memcpy_dtod, true, 0, [&] { return dev::memcpy_dtod(d, d + 32, 32 * sizeof(int)); }},
+        {fault_kind::memcpy_to_symbol, true, 0, [&] { return dev::memcpy_to_symbol(symbol_target, host.data(), 8); }},
+        {fault_kind::tex_bind, true, 0, [&] { size_t off; return dev::bind_texture(&off, tex_f, d, 64); }},
+        {fault_kind::tex_unbind, true, 0, [] { return dev::unbind_texture(tex_f); }},
+        {fault_kind::synchronize, true, 0, [] { return dev::synchronize(); }},
+        {fault_kind::launch_config, true, 0, [&] { return dev::launch(bump, dim3(1), dim3(1), 0, runs); }},
+        {fault_kind::kernel_run, true, 0,
+         [&] { return dev::launch(bump, dim3(1), dim3(1), 0, runs) ? -1 : dev::synchronize(); }},
+        {fault_kind::get_device, true, 0, [] { int o; return dev::get_device(&o); }},
+        {fault_kind::host_alloc, false, 0,
+         [&] { return dev::drv_mem_host_alloc(&pinned_map, 64, dev::host_alloc_devicemap); }},
+        {fault_kind::free_host, false, 0,
+         [] { void *p = nullptr; dev::drv_mem_host_alloc(&p, 64, 0); return dev::drv_mem_free_host(p); }},
+        {fault_kind::ctx_get_device, false, 0, [] { dev::drv_device o; return dev::drv_ctx_get_device(&o); }},
+        {fault_kind::mem_get_info, false, 0, [] { size_t f, t; return dev::drv_mem_get_info(&f, &t); }},
+        {fault_kind::memset, false, 0,
+         [&] { return dev::drv_memset_d32(dev::dptr(reinterpret_cast<uintptr_t>(d)), 1u, 64); }},
+        {fault_kind::device_count, false, 0, [] { int n; return dev::drv_device_count(&n); }},
+        {fault_kind::device_get, false, 0, [] { dev::drv_device x; return dev::drv_device_get(&x, 0); }},
+        {fault_kind::capability, false, 0, [] { int a, b; return dev::drv_compute_capability(&a, &b, 0); }},
+        {fault_kind::module_load, false, dev::err_not_supported,
+         [] { dev::drv_module m; return dev::drv_module_load_data(&m, ".version 1.4"); }},
+        {fault_kind::drv_launch, false, dev::err_invalid_value,
+         [] { return dev::drv_launch(nullptr, dim3(1), dim3(1), 0, nullptr, 0); }},
+        {fault_kind::blas, false, 0,
+         [&] {
+             float a = 1, b = 2, c = 0;
+             dev::blas_sgemm('N', 'N', 1, 1, 1, 1.0f, &a, 1, &b, 1, 0.0f, &c, 1);
+             return dev::blas_get_error();
+         }},
+    };
+    ASSERT_EQ(sizeof(rows) / sizeof(rows[0]), size_t(fault_kind::count_)) << "a fault kind without a case";
+    for (size_t k = 0; k < sizeof(rows) / sizeof(rows[0]); ++k) {
+        const row &r = rows[k];
+        ASSERT_EQ(r.kind, fault_kind(k));
+        SCOPED_TRACE(sim::fault_name(r.kind));
+        const int code = 700 + int(k);
+        sim::inject(r.kind, 2, code);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(r.call(), code);
+            EXPECT_EQ(dev::get_last_error(), r.runtime ? code : 0);
+        }
+        EXPECT_EQ(r.call(), r.normal);
+        EXPECT_EQ(dev::get_last_error(), 0);
+    }
+    if (pinned_map) {
+        EXPECT_EQ(dev::drv_mem_free_host(pinned_map), 0);
+    }
+}
+
+TEST_F(Faults, KernelRunFaultLetsTheKernelRunAndIsReportedOnce) {
+    sim::inject(sim::fault_kind::kernel_run, 1, dev::err_launch_failed);
+    EXPECT_EQ(dev::launch(bump, dim3(3), dim3(32), 0, runs), 0);
+    EXPECT_EQ(from_device(runs, 1)[0], 3);
+    EXPECT_EQ(dev::synchronize(), dev::err_launch_failed);
+    EXPECT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(dev::get_last_error(), dev::err_launch_failed);
+    EXPECT_EQ(dev::get_last_error(), 0);
+}
+
+TEST_F(Faults, LaunchConfigFaultRunsNothing) {
+    sim::counters before = sim::stats();
+    sim::inject(sim::fault_kind::launch_config, 1, dev::err_invalid_configuration);
+    EXPECT_EQ(dev::launch(bump, dim3(3), dim3(32), 0, runs), dev::err_invalid_configuration);
+    EXPECT_EQ(from_device(runs, 1)[0], 0);
+    EXPECT_EQ(sim::stats().refused_launches, before.refused_launches + 1);
+    EXPECT_EQ(sim::stats().launches, before.launches);
+}
+
+TEST_F(Faults, BlasFaultReturnsZeroFromDots) {
+    std::vector<float> x(4, 1.0f);
+    float *dx = to_device(x);
+    sim::inject(sim::fault_kind::blas, 1, dev::blas_execution_failed);
+    EXPECT_EQ(dev::blas_sdot(4, dx, 1, dx, 1), 0.0f);
+    EXPECT_EQ(dev::blas_get_error(), dev::blas_execution_failed);
+    EXPECT_EQ(dev::blas_sdot(4, dx, 1, dx, 1), 4.0f);
+    EXPECT_EQ(dev::blas_get_error(), 0);
+    device_free(dx);
+}
+
+// ------------------------------------------------------------ devices and driver state
+
+TEST(SimDriver, CallsBeforeInitAndAFailingInit) {
+    int n = -1;
+    dev::drv_device d;
+    EXPECT_EQ(dev::drv_device_count(&n), dev::err_not_initialized);
+    EXPECT_EQ(dev::drv_ctx_get_device(&d), dev::err_not_initialized);
+    EXPECT_EQ(dev::drv_init(1), dev::err_invalid_value);
+    sim::set_init_result(dev::err_no_device);
+    EXPECT_EQ(dev::drv_init(0), dev::err_no_device);
+    EXPECT_EQ(dev::drv_device_count(&n), dev::err_not_initialized);
+    void *p = nullptr;
+    EXPECT_EQ(dev::malloc(&p, 16), dev::err_no_device);
+    EXPECT_EQ(dev::get_last_error(), dev::err_no_device);
+    sim::set_init_result(0);
+    EXPECT_EQ(dev::drv_init(0), 0);
+    EXPECT_EQ(dev::drv_device_count(&n), 0);
+    EXPECT_EQ(n, 1);
+}
+
+TEST(SimDriver, DeviceLists) {
+    struct row {
+        std::vector<sim::device_desc> devices;
+    };
+    const row rows[] = {
+        {{}},
+        {{{2, 0}}},
+        {{{2, 0}, {1, 3}, {0, 9}, {7, 5}}},
+    };
+    ASSERT_EQ(dev::drv_init(0), 0);
+    for (const row &r : rows) {
+        sim::set_devices(r.devices);
+        int n = -1;
+        ASSERT_EQ(dev::drv_device_count(&n), 0);
+        ASSERT_EQ(n, int(r.devices.size()));
+        dev::drv_device d;
+        EXPECT_EQ(dev::drv_device_get(&d, n), dev::err_invalid_device);
+        for (int i = 0; i < n; ++i) {
+            int major = -1, minor = -1;
+            ASSERT_EQ(dev::drv_device_get(&d, i), 0);
+            ASSERT_EQ(dev::drv_compute_capability(&major, &minor, d), 0);
+            EXPECT_EQ(major, r.devices[size_t(i)].major);
+            EXPECT_EQ(minor, r.devices[size_t(i)].minor);
+        }
+        int o = -1;
+        EXPECT_EQ(dev::get_device(&o), n ? 0 : dev::err_no_device);
+        EXPECT_EQ(dev::get_last_error(), n ? 0 : dev::err_no_device);
+    }
+}
+
+TEST(SimDriver, KernelsNeedCapabilityTwo) {
+    sim::set_devices({{2, 0}, {1, 3}});
+    testenv::device_env env;
+    int *runs = to_device(std::vector<int>{0});
+    ASSERT_EQ(dev::set_device(1), 0);
+    EXPECT_EQ(dev::launch(bump, dim3(1), dim3(1), 0, runs), dev::err_no_binary_for_gpu);
+    EXPECT_EQ(dev::get_last_error(), dev::err_no_binary_for_gpu);
+    EXPECT_EQ(dev::set_device(2), dev::err_invalid_device);
+    ASSERT_EQ(dev::set_device(0), 0);
+    EXPECT_EQ(dev::launch(bump, dim3(1), dim3(1), 0, runs), 0);
+    EXPECT_EQ(from_device(runs, 1)[0], 1);
+}
+
+TEST(SimDriver, ContextsPerThread) {
+    sim::set_devices({{2, 0, 1 << 20}, {3, 5, 1 << 20}});
+    ASSERT_EQ(dev::drv_init(0), 0);
+    dev::drv_device d = -1;
+    EXPECT_EQ(dev::drv_ctx_get_device(&d), dev::err_invalid_context);
+    dev::drv_context ctx = nullptr;
+    ASSERT_EQ(dev::drv_ctx_create(&ctx, 1), 0);
+    ASSERT_EQ(dev::drv_ctx_get_device(&d), 0);
+    EXPECT_EQ(d, 1);
+    void *p = nullptr;
+    ASSERT_EQ(dev::malloc(&p, 1000), 0);  // on device 1, the context's
+    size_t free_bytes = 0, total = 0;
+    ASSERT_EQ(dev::drv_mem_get_info(&free_bytes, &total), 0);
+    EXPECT_EQ(total, size_t(1) << 20);
+    EXPECT_EQ(free_bytes, total - 1000);
+
+    std::thread other([] {
+        dev::drv_device od = -1;
+        EXPECT_EQ(dev::drv_ctx_get_device(&od), dev::err_invalid_context);
+        size_t f, t;
+        EXPECT_EQ(dev::drv_mem_get_info(&f, &t), dev::err_invalid_context);
+        int o = -1;
+        ASSERT_EQ(dev::get_device(&o), 0);  // a runtime call: the primary context
+        ASSERT_EQ(dev::drv_ctx_get_device(&od), 0);
+        EXPECT_EQ(od, 0);
+        ASSERT_EQ(dev::drv_mem_get_info(&f, &t), 0);
+        EXPECT_EQ(f, t);
+    });
+    other.join();
+
+    ASSERT_EQ(dev::drv_ctx_set_current(nullptr), 0);
+    EXPECT_EQ(dev::drv_ctx_get_device(&d), dev::err_invalid_context);
+    ASSERT_EQ(dev::drv_ctx_set_current(ctx), 0);
+    ASSERT_EQ(dev::drv_ctx_destroy(ctx), 0);
+    EXPECT_EQ(dev::drv_ctx_get_device(&d), dev::err_invalid_context);
+    EXPECT_EQ(dev::drv_ctx_set_current(ctx), dev::err_invalid_context);
+    EXPECT_EQ(dev::drv_ctx_destroy(ctx), dev::err_invalid_context);
+}
+
+TEST(SimDriver, ModulesAreNotSupported) {
+    testenv::device_env env;
+    dev::drv_module m = nullptr;
+    dev::drv_function f = nullptr;
+    EXPECT_EQ(dev::drv_module_load_data(&m, ".version 1.4\n"), dev::err_not_supported);
+    EXPECT_EQ(dev::drv_module_get_function(&f, m, "k"), 400);
+    EXPECT_EQ(dev::drv_launch(f, dim3(1), dim3(1), 0, nullptr, 0), dev::err_invalid_value);
+    EXPECT_STREQ(dev::drv_error_name(dev::err_not_supported), "CUDA_ERROR_NOT_SUPPORTED");
+    EXPECT_STREQ(dev::error_string(dev::err_memory_allocation), "out of memory");
+}
+
+// ------------------------------------------------------------ memory
+
+class SimMemory : public testenv::DeviceTest {};
+
+TEST_F(SimMemory, CapacityPerDevice) {
+    sim::set_devices({{2, 0, 4096}, {2, 0, 100}});
+    void *a = nullptr, *b = nullptr;
+    ASSERT_EQ(dev::malloc(&a, 4000), 0);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 512, 0u);
+    EXPECT_EQ(dev::malloc(&b, 97), dev::err_memory_allocation);
+    EXPECT_EQ(dev::get_last_error(), dev::err_memory_allocation);
+    ASSERT_EQ(dev::malloc(&b, 96), 0);
+    EXPECT_EQ(sim::stats().live_allocations, 2u);
+    EXPECT_EQ(sim::stats().live_bytes, 4096u);
+    ASSERT_EQ(dev::set_device(1), 0);
+    void *c = nullptr;
+    EXPECT_EQ(dev::malloc(&c, 101), dev::err_memory_allocation);
+    ASSERT_EQ(dev::malloc(&c, 100), 0);
+    EXPECT_EQ(dev::free(a), 0);  // freed from another device's context
+    ASSERT_EQ(dev::set_device(0), 0);
+    void *e = nullptr;
+    EXPECT_EQ(dev::malloc(&e, 4000), 0);
+    for (void *p : {b, c, e}) EXPECT_EQ(dev::free(p), 0);
+    EXPECT_EQ(sim::stats().live_allocations, 0u);
+}
+
+TEST_F(SimMemory, ForeignPointersAndRangesAreRefused) {
+    char *d = device_alloc<char>(256);
+    void *pinned = nullptr, *mapped = nullptr;
+    ASSERT_EQ(dev::drv_mem_host_alloc(&pinned, 256, 0), 0);
+    ASSERT_EQ(dev::drv_mem_host_alloc(&mapped, 256, dev::host_alloc_devicemap), 0);
+    char host[256] = {};
+    const dev::dptr dd = dev::dptr(reinterpret_cast<uintptr_t>(d));
+    struct row {
+        const char *what;
+        std::function<int()> call;
+        bool runtime;
+    };
+    const row rows[] = {
+        {"free of a host pointer", [&] { return dev::free(host); }, true},
+        {"free inside a block", [&] { return dev::free(d + 16); }, true},
+        {"free of pinned memory", [&] { return dev::free(pinned); }, true},
+        {"free_host of device memory", [&] { return dev::drv_mem_free_host(d); }, false},
+        {"copy one past the block", [&] { return dev::memcpy_htod(d + 1, host, 256); }, true},
+        {"copy to a host pointer", [&] { return dev::memcpy_htod(host, host + 1, 8); }, true},
+        {"copy from a host pointer", [&] { return dev::memcpy_dtoh(host, host + 8, 8); }, true},
+        {"copy between host pointers", [&] { return dev::memcpy_dtod(host, d, 8); }, true},
+        {"copy into unmapped pinned memory", [&] { return dev::memcpy_htod(pinned, host, 8); }, true},
+        {"memset past the block", [&] { return dev::drv_memset_d8(dd + 200, 0, 57); }, false},
+        {"memset unaligned", [&] { return dev::drv_memset_d32(dd + 2, 0, 4); }, false},
+        {"texture over host memory", [&] { size_t o; return dev::bind_texture(&o, tex_f, host, 64); }, true},
+        {"texture past the block", [&] { size_t o; return dev::bind_texture(&o, tex_f, d, 260); }, true},
+        {"unaligned texture without offset", [&] { return dev::bind_texture(nullptr, tex_f, d + 4, 64); }, true},
+        {"device pointer of unmapped memory",
+         [&] { dev::dptr p; return dev::drv_mem_host_get_device_pointer(&p, pinned); }, false},
+    };
+    for (const row &r : rows) {
+        EXPECT_EQ(r.call(), dev::err_invalid_value) << r.what;
+        EXPECT_EQ(dev::get_last_error(), r.runtime ? dev::err_invalid_value : 0) << r.what;
+    }
+    EXPECT_EQ(dev::memcpy_htod(mapped, host, 256), 0);
+    EXPECT_EQ(dev::memcpy_htod(d + 255, host, 1), 0);
+    EXPECT_EQ(dev::free(nullptr), 0);
+    device_free(d);
+    EXPECT_EQ(dev::free(d), dev::err_invalid_value);  // twice
+    EXPECT_EQ(dev::drv_mem_free_host(pinned), 0);
+    EXPECT_EQ(dev::drv_mem_free_host(mapped), 0);
+    EXPECT_EQ(dev::drv_mem_free_host(mapped), dev::err_invalid_value);
+}
+
+TEST_F(SimMemory, StatisticsAndReset) {
+    int *d = device_alloc<int>(16);
+    int *runs = to_device(std::vector<int>{0});
+    dev::launch(bump, dim3(2), dim3(1), 0, runs);
+    dev::launch(bump, dim3(2), dim3(0), 0, runs);
+    dev::synchronize();
+    dev::drv_memset_d8(dev::dptr(reinterpret_cast<uintptr_t>(d)), 0, 8);
+    dev::drv_memset_d32(dev::dptr(reinterpret_cast<uintptr_t>(d)), 0, 8);
+    dev::drv_memset_d32(dev::dptr(reinterpret_cast<uintptr_t>(d)), 0, 8);
+    sim::counters c = sim::stats();
+    EXPECT_EQ(c.launches, 1u);
+    EXPECT_EQ(c.refused_launches, 1u);
+    EXPECT_EQ(c.synchronizes, 1u);
+    EXPECT_EQ(c.memsets_d8, 1u);
+    EXPECT_EQ(c.memsets_d32, 2u);
+    EXPECT_EQ(c.live_allocations, 2u);
+    EXPECT_EQ(c.live_bytes, 17 * sizeof(int));
+    EXPECT_EQ(dev::peek_last_error(), dev::err_invalid_configuration);
+    sim::set_thread_order(sim::order::reverse);
+    sim::reset();
+    c = sim::stats();
+    EXPECT_EQ(c.live_allocations, 0u);
+    EXPECT_EQ(c.launches, 0u);
+    EXPECT_EQ(sim::thread_order(), sim::order::forward);
+    EXPECT_EQ(dev::peek_last_error(), 0);
+    int n;
+    EXPECT_EQ(dev::drv_device_count(&n), dev::err_not_initialized);
+    ASSERT_EQ(dev::drv_init(0), 0);
+    dev::drv_device dv;
+    EXPECT_EQ(dev::drv_ctx_get_device(&dv), dev::err_invalid_context);
+}
+
+// ------------------------------------------------------------ thread order and stuck blocks
+
+class SimOrder : public testenv::DeviceTest {
+protected:
+    std::vector<int> run(void (*k)(int *), sim::order o, unsigned seed = 0) {
+        sim::set_thread_order(o, seed);
+        int *d = device_alloc<int>(64);
+        EXPECT_EQ(dev::launch(k, dim3(1), dim3(64), 0, d), 0);
+        EXPECT_EQ(dev::synchronize(), 0);
+        std::vector<int> out = from_device(d, 64);
+        device_free(d);
+        return out;
+    }
+};
+
+TEST_F(SimOrder, AMissingBarrierChangesTheResultWithTheOrder) {
+    std::vector<int> right(64);
+    for (int t = 0; t < 64; ++t) right[t] = (t + 1) % 64 + 1;
+    for (sim::order o : {sim::order::forward, sim::order::reverse, sim::order::random})
+        EXPECT_EQ(run(neighbour<true>, o, 7), right) << int(o);
+    std::vector<int> fwd = run(neighbour<false>, sim::order::forward);
+    std::vector<int> rev = run(neighbour<false>, sim::order::reverse);
+    EXPECT_NE(fwd, rev);
+    EXPECT_TRUE(fwd != right || rev != right);
+    EXPECT_EQ(run(neighbour<false>, sim::order::random, 11), run(neighbour<false>, sim::order::random, 11));
+}
+
+TEST_F(SimOrder, ExitedThreadsCountAsArrived) {
+    for (sim::order o : {sim::order::forward, sim::order::reverse}) {
+        std::vector<int> out = run(early_exit, o);
+        for (int t = 0; t < 64; t += 2) EXPECT_EQ(out[t], (t + 2) % 64) << t;
+    }
+}
+
+TEST_F(SimOrder, ABlockThatCannotGoOnIsALaunchFailure) {
+    int *d = device_alloc<int>(32);
+    EXPECT_EQ(dev::launch(stuck, dim3(4), dim3(32), 0, d), 0);
+    EXPECT_EQ(dev::synchronize(), dev::err_launch_failed);
+    EXPECT_EQ(dev::get_last_error(), dev::err_launch_failed);
+    device_free(d);
+}
+
+// ------------------------------------------------------------ cuBLAS state
+
+TEST(SimBlas, CallsBeforeInitFail) {
+    float x = 1;
+    double dx = 1;
+    float2 c = make_float2(1, 0);
+    double2 z = make_double2(1, 0);
+    const std::function<void()> calls[] = {
+        [&] { EXPECT_EQ(dev::blas_sdot(1, &x, 1, &x, 1), 0.0f); },
+        [&] { EXPECT_EQ(dev::blas_ddot(1, &dx, 1, &dx, 1), 0.0); },
+        [&] { EXPECT_EQ(dev::blas_cdotu(1, &c, 1, &c, 1).x, 0.0f); },
+        [&] { EXPECT_EQ(dev::blas_zdotu(1, &z, 1, &z, 1).x, 0.0); },
+        [&] { dev::blas_sgemv('N', 1, 1, 1.0f, &x, 1, &x, 1, 0.0f, &x, 1); },
+        [&] { dev::blas_dgemv('N', 1, 1, 1.0, &dx, 1, &dx, 1, 0.0, &dx, 1); },
+        [&] { dev::blas_zgemv('N', 1, 1, z, &z, 1, &z, 1, z, &z, 1); },
+        [&] { dev::blas_sgemm('N', 'N', 1, 1, 1, 1.0f, &x, 1, &x, 1, 0.0f, &x, 1); },
+        [&] { dev::blas_dgemm('N', 'N', 1, 1, 1, 1.0, &dx, 1, &dx, 1, 0.0, &dx, 1); },
+        [&] { dev::blas_cgemm('N', 'N', 1, 1, 1, c, &c, 1, &c, 1, c, &c, 1); },
+        [&] { dev::blas_zgemm('N', 'N', 1, 1, 1, z, &z, 1, &z, 1, z, &z, 1); },
+    };
+    for (const auto &call : calls) {
+        call();
+        EXPECT_EQ(dev::blas_get_error(), dev::blas_not_initialized);
+        EXPECT_EQ(dev::blas_get_error(), dev::blas_success);
+    }
+    EXPECT_EQ(x, 1.0f);
+    EXPECT_EQ(dev::blas_shutdown(), dev::blas_not_initialized);
+    ASSERT_EQ(dev::blas_init(), 0);
+    EXPECT_EQ(dev::blas_sdot(1, &x, 1, &x, 1), 1.0f);
+    const double xs[3] = {1, 2, 3}, ys[5] = {10, 0, 100, 0, 1000};
+    EXPECT_EQ(dev::blas_ddot(3, xs, -1, ys, 2), 3 * 10 + 2 * 100 + 1 * 1000);  // walked from the end
+    EXPECT_EQ(dev::blas_get_error(), 0);
+    dev::blas_sgemm('N', 'X', 1, 1, 1, 1.0f, &x, 1, &x, 1, 0.0f, &x, 1);
+    EXPECT_EQ(dev::blas_get_error(), dev::blas_invalid_value);
+    dev::blas_sgemv('N', 2, 1, 1.0f, &x, 1, &x, 1, 0.0f, &x, 1);  // lda < m
+    EXPECT_EQ(dev::blas_get_error(), dev::blas_invalid_value);
+    EXPECT_EQ(dev::blas_shutdown(), 0);
+    EXPECT_EQ(dev::blas_sdot(1, &x, 1, &x, 1), 0.0f);
+    EXPECT_EQ(dev::blas_get_error(), dev::blas_not_initialized);
+}
+
+// ------------------------------------------------------------ environment
+
+TEST(SimEnvironment, ConfiguresTheDevice) {
+    setenv("SIMDEV_DEVICES", "2.0,1.3,0.9", 1);
+    setenv("SIMDEV_CAPACITY", "4096", 1);
+    setenv("SIMDEV_ORDER", "random:5", 1);
+    setenv("SIMDEV_FAULTS", "malloc:1:2,memset:2:719", 1);
+    ASSERT_EQ(dev::drv_init(0), 0);
+    int n = 0, major = 0, minor = 0;
+    ASSERT_EQ(dev::drv_device_count(&n), 0);
+    EXPECT_EQ(n, 3);
+    ASSERT_EQ(dev::drv_compute_capability(&major, &minor, 2), 0);
+    EXPECT_EQ(major * 10 + minor, 9);
+    EXPECT_EQ(sim::thread_order(), sim::order::random);
+    testenv::device_env env;
+    size_t f = 0, t = 0;
+    ASSERT_EQ(dev::drv_mem_get_info(&f, &t), 0);
+    EXPECT_EQ(t, 4096u);
+    void *p = nullptr;
+    EXPECT_EQ(dev::malloc(&p, 16), dev::err_memory_allocation);
+    ASSERT_EQ(dev::malloc(&p, 16), 0);
+    const dev::dptr dp = dev::dptr(reinterpret_cast<uintptr_t>(p));
+    EXPECT_EQ(dev::drv_memset_d8(dp, 0, 16), 719);
+    EXPECT_EQ(dev::drv_memset_d8(dp, 0, 16), 719);
+    EXPECT_EQ(dev::drv_memset_d8(dp, 0, 16), 0);
+    EXPECT_EQ(dev::free(p), 0);
+}
+
+TEST(SimEnvironment, NoDevicesAndAFailingInit) {
+    setenv("SIMDEV_DEVICES", "", 1);
+    setenv("SIMDEV_INIT", "100", 1);
+    EXPECT_EQ(dev::drv_init(0), dev::err_no_device);
+    sim::set_init_result(0);
+    ASSERT_EQ(dev::drv_init(0), 0);
+    int n = -1;
+    ASSERT_EQ(dev::drv_device_count(&n), 0);
+    EXPECT_EQ(n, 0);
+}
+
+// ------------------------------------------------------------ AddressSanitizer
+
+#if TEST_ASAN
+TEST(SimDeathTest, OutOfBoundsWritesAreReported) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            testenv::device_env env;
+            int *d = device_alloc<int>(10);
+            dev::launch(poke, dim3(1), dim3(1), 0, d, 10);
+        },
+        "heap-buffer-overflow");
+    EXPECT_DEATH(
+        {
+            testenv::device_env env;
+            dev::launch(poke_shared, dim3(1), dim3(1), 6 * sizeof(int), 6);
+        },
+        "heap-buffer-overflow");
+}
+#endif
+
+TEST(SimDeathTest, InBoundsWritesPass) {
+    testenv::device_env env;
+    int *d = device_alloc<int>(10);
+    EXPECT_EQ(dev::launch(poke, dim3(1), dim3(1), 0, d, 9), 0);
+    EXPECT_EQ(dev::launch(poke_shared, dim3(1), dim3(1), 6 * sizeof(int), 5), 0);
+    EXPECT_EQ(dev::synchronize(), 0);
+    device_free(d);
+}

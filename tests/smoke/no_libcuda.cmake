@@ -1,0 +1,11 @@
+# Fails when the dependency closure of any of FILES names libcuda.
+foreach(f IN LISTS FILES)
+  execute_process(COMMAND ldd ${f} OUTPUT_VARIABLE deps ERROR_VARIABLE err RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "ldd ${f} failed: ${err}")
+  endif()
+  if(deps MATCHES "libcuda\\.so")
+    message(FATAL_ERROR "${f} needs the driver library at load time:\n${deps}")
+  endif()
+  message(STATUS "${f}: no libcuda dependency")
+endforeach()

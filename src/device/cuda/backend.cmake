@@ -11,7 +11,3 @@ set_target_properties(devseam PROPERTIES CUDA_RUNTIME_LIBRARY Shared)
 target_link_libraries(devseam PUBLIC CUDA::toolkit
                               PRIVATE CUDA::cudart CUDA::cublas ${CMAKE_DL_LIBS} Threads::Threads)
 
-# Every later target with CUDA sources uses that same runtime (CMake's default
-# would link a static copy into each). Set for the whole project: src/device
-# is its first subdirectory.
-set(CMAKE_CUDA_RUNTIME_LIBRARY Shared PARENT_SCOPE)

@@ -1,0 +1,5 @@
+// The min entry and its typed wrappers.
+#include "reduce.h"
+
+TV_REDUCE_ENTRY(min, ::reduce::slot_rule::extremum)
+TORVANE_REDUCE_EXTREMUM_TYPES(TV_REDUCE_WRAPPERS, min)

@@ -1,0 +1,545 @@
+// The worker frame of every reduction: runs of at most 65535 results, the
+// plan of threads and blocks, the temporary from the thread context, the two
+// kernel passes, the host finish of short vectors and the kernels themselves.
+//
+// An operation supplies only a rule:
+//   template <class In> static constexpr bool planned();  pick the kernel instance
+//                                   by the planned thread count (else B = 256)
+//   template <class P> static P start();                  start value
+//   static P combine(P acc, In x);  a member into a running value
+//   static P merge(P a, P b);       a lower thread's value with a higher one's
+//   static constexpr bool early_exit; static bool decided(P);  stop reading members
+//   static void finish(Out *out, const In *v, unsigned n);    host finish, n <= 256
+// and stamps its kernels and workers with TV_REDUCE_FAMILY. The partial type
+// is the worker's result type.
+//
+// Kernels. A kernel instance for B threads computes, for every pair of result
+// o and part j, what B threads would: thread t combines the members
+// k = j*B + t, k + blocks*B, ... in order, and the B values are merged by
+// halving (p[t] = merge(p[t], p[t + s]) for s = B/2 ... 1). That order fixes
+// the rounding of floating-point sums, so it is kept exactly; how the work is
+// spread over the hardware threads is free. A hardware block of P threads
+// serves R consecutive results at once (R > 1 where consecutive results lie
+// side by side, so that a warp reads neighbouring elements, and where results
+// are too short to give every thread members). Each of its threads runs V of
+// the B threads of one result, those whose merges come first in the halving,
+// and merges them in registers before the shared-memory steps. Launches ask
+// for threads * sizeof(partial) bytes of dynamic shared memory on top of the
+// static array of partials; value kernels leave it unused.
+#pragma once
+
+#include "reduce.h"
+
+#include "device/kernel.h"
+#include "torvane/runtime.h"
+
+#include <cstddef>
+#include <type_traits>
+#include <utility>
+
+namespace reduce {
+
+constexpr unsigned run_results = 65535;  // results per run: one grid holds 65535 blocks
+constexpr unsigned vector_host_max = 256;  // vectors up to this length finish on the host
+
+struct plan {
+    unsigned threads;  // per block
+    unsigned blocks;   // per result
+};
+
+// Cases c, d and r: n members per result, m results in the run. One block per
+// 512 members, at most 256, and no grid above 65535 blocks.
+inline plan plan_crd(unsigned n, unsigned m) {
+    unsigned cap = 65535u / m;
+    if (cap > 255) cap = 256;
+    unsigned blocks = n / 512 + (n % 512 != 0);
+    return {256, blocks < cap ? blocks : cap};
+}
+
+// Case v: n elements, one block of 128 threads per 256 elements, at most 256.
+inline plan plan_v(unsigned n) {
+    unsigned blocks = n / 256 + (n % 256 != 0);
+    return {128, blocks < 256 ? blocks : 256};
+}
+
+// ------------------------------------------------------------------ device side
+
+// Member k of result o lies at element (o mod group) + (o div group)*gap + k*step.
+struct layout {
+    unsigned group, gap, step;
+};
+
+template <unsigned B, unsigned R>
+struct shape {
+    static_assert(B >= 1 && B <= 512 && (B & (B - 1)) == 0, "block sizes are powers of two");
+    static_assert(R >= 1 && R <= 32 && (R & (R - 1)) == 0, "results per block divide a warp");
+    static constexpr unsigned P = B * R < 256 ? B * R : 256;  // hardware threads of a block
+    static constexpr unsigned L = P / R;                      // hardware threads per result
+    static constexpr unsigned V = B / L;                      // threads each of them runs
+    static constexpr unsigned G = V < 8 ? V : 8;              // threads whose loads go together
+};
+
+// Members read ahead per thread: up to 128 bytes and 32 values in flight.
+template <class In, unsigned G>
+struct read_ahead {
+    static constexpr unsigned by_bytes = 128 / (G * sizeof(In));
+    static constexpr unsigned by_count = 32 / G;
+    static constexpr unsigned least = by_bytes < by_count ? by_bytes : by_count;
+    static constexpr unsigned value = least < 1 ? 1 : least;
+};
+
+// Runs G threads of one result: thread g combines the members k0[g],
+// k0[g] + kstep, ... below len, read at element base + k*step. Loads of a
+// batch are issued before any of them is combined; each thread still
+// combines its own members in increasing order.
+template <class Rule, class Part, class In, unsigned G>
+__device__ inline void run_threads(Part (&acc)[G], const In *in, unsigned base, unsigned step,
+                                   const unsigned (&k0)[G], unsigned kstep, unsigned len) {
+    constexpr unsigned U = read_ahead<In, G>::value;
+    unsigned cnt[G];
+    unsigned most = 0, least = ~0u;
+    for (unsigned g = 0; g < G; ++g) {
+        acc[g] = Rule::template start<Part>();
+        cnt[g] = k0[g] < len ? (len - 1 - k0[g]) / kstep + 1 : 0;
+        if (cnt[g] > most) most = cnt[g];
+        if (cnt[g] < least) least = cnt[g];
+    }
+    unsigned i = 0;
+    // Whole batches for every thread: no test between the loads.
+    for (; least - i >= U; i += U) {
+        In x[G][U];
+        for (unsigned g = 0; g < G; ++g)
+            for (unsigned u = 0; u < U; ++u) x[g][u] = in[base + (k0[g] + (i + u) * kstep) * step];
+        for (unsigned g = 0; g < G; ++g)
+            for (unsigned u = 0; u < U; ++u) acc[g] = Rule::combine(acc[g], x[g][u]);
+        if constexpr (Rule::early_exit) {
+            bool settled = true;
+            for (unsigned g = 0; g < G; ++g) settled = settled && Rule::decided(acc[g]);
+            if (settled) return;
+        }
+    }
+    for (; i < most; i += U) {
+        In x[G][U] = {};
+        for (unsigned g = 0; g < G; ++g)
+            for (unsigned u = 0; u < U; ++u)
+                if (i + u < cnt[g]) x[g][u] = in[base + (k0[g] + (i + u) * kstep) * step];
+        for (unsigned g = 0; g < G; ++g)
+            for (unsigned u = 0; u < U; ++u)
+                if (i + u < cnt[g]) acc[g] = Rule::combine(acc[g], x[g][u]);
+        if constexpr (Rule::early_exit) {
+            bool settled = true;
+            for (unsigned g = 0; g < G; ++g)
+                settled = settled && (Rule::decided(acc[g]) || i + U >= cnt[g]);
+            if (settled) break;
+        }
+    }
+}
+
+// The halving over the N values a[I], a[I + D], ..., a[I + (N-1)*D]: the
+// first step pairs values N/2 apart, the last neighbours.
+template <class Rule, unsigned N, unsigned D, unsigned I, class Part, unsigned G>
+__device__ inline Part halving(const Part (&a)[G]) {
+    if constexpr (N == 1) {
+        return a[I];
+    } else {
+        return Rule::merge(halving<Rule, N / 2, 2 * D, I>(a),
+                           halving<Rule, N / 2, 2 * D, I + D>(a));
+    }
+}
+
+// The threads t = tl + L*m of one result that one hardware thread runs, for
+// m = M0, M0 + D, ..., merged in the order of the block's halving.
+template <class Rule, class S, unsigned N, unsigned D, unsigned M0, class Part, class In>
+__device__ inline Part thread_values(const In *in, unsigned base, unsigned step, unsigned kfirst,
+                                     unsigned kstep, unsigned len) {
+    if constexpr (N == S::G) {
+        Part acc[S::G];
+        unsigned k0[S::G];
+        for (unsigned g = 0; g < S::G; ++g) k0[g] = kfirst + S::L * (M0 + D * g);
+        run_threads<Rule, Part, In, S::G>(acc, in, base, step, k0, kstep, len);
+        return halving<Rule, S::G, 1, 0>(acc);
+    } else {
+        return Rule::merge(
+            thread_values<Rule, S, N / 2, 2 * D, M0, Part>(in, base, step, kfirst, kstep, len),
+            thread_values<Rule, S, N / 2, 2 * D, M0 + D, Part>(in, base, step, kfirst, kstep, len));
+    }
+}
+
+// Makes the first `span` entries of the block's shared array visible to the
+// threads that read them next: a block barrier, or a warp barrier when only the
+// first warp takes part (warps need not run in lock step).
+template <unsigned P, unsigned span>
+__device__ inline void settle() {
+    if constexpr (span > 32) {
+        __syncthreads();
+    } else {
+        __syncwarp(P >= 32 ? 0xffffffffu : (1u << P) - 1u);
+    }
+}
+
+template <class Rule, unsigned R, unsigned P, unsigned s, class Part>
+__device__ inline void halve_shared(Part *sh, unsigned tid, unsigned tl) {
+    if constexpr (s >= 1) {
+        if (tl < s) sh[tid] = Rule::merge(sh[tid], sh[tid + R * s]);
+        if constexpr (s > 1) settle<P, R * s>();
+        halve_shared<Rule, R, P, s / 2>(sh, tid, tl);
+    }
+}
+
+// One block: results first + o for o = (block / blocks)*R + (thread mod R)
+// below nres, part j = block mod blocks; writes dst[o*blocks + j].
+template <unsigned B, unsigned R, class Rule, class Part, class In>
+__device__ inline void block_reduce(Part *dst, const In *in, layout lay, unsigned len,
+                                    unsigned blocks, unsigned nres, unsigned first) {
+    using S = shape<B, R>;
+    __shared__ Part sh[S::P];
+    const unsigned tid = threadIdx.x, tl = tid / R;
+    const unsigned j = blockIdx.x % blocks;
+    const unsigned o = blockIdx.x / blocks * R + tid % R;
+    Part acc = Rule::template start<Part>();
+    if (o < nres) {
+        const unsigned oa = first + o;
+        const unsigned base = oa % lay.group + oa / lay.group * lay.gap;
+        acc = thread_values<Rule, S, S::V, 1, 0, Part>(in, base, lay.step, j * B + tl, blocks * B,
+                                                       len);
+    }
+    sh[tid] = acc;
+    settle<S::P, S::P>();
+    halve_shared<Rule, R, S::P, S::L / 2>(sh, tid, tl);
+    if (tl == 0 && o < nres) dst[o * blocks + j] = sh[tid];
+}
+
+// ------------------------------------------------------------------ host side
+
+// Consecutive results served by one block of the instance for 256 threads:
+// at least as many as it takes to give its threads members (short results),
+// and as many as lie side by side in memory (`side`: 1 in case c), up to a
+// warp and not beyond the results there are.
+inline unsigned tile_for(unsigned side, unsigned len, unsigned nres) {
+    const unsigned fill = 256 / len + (256 % len != 0);
+    unsigned want = side > fill ? side : fill;
+    if (want > nres) want = nres;
+    unsigned r = 1;
+    while (r < 32 && r < want) r *= 2;
+    return r;
+}
+
+// Position of a block size among 1, 2, 4, ..., 512.
+inline unsigned size_index(unsigned threads) {
+    for (unsigned i = 0; i < 10; ++i)
+        if (threads == 1u << i) return i;
+    return 8;
+}
+
+template <class F>
+inline void with_tile(unsigned r, F &&f) {
+    switch (r) {
+    case 32: f(std::integral_constant<unsigned, 32>{}); break;
+    case 16: f(std::integral_constant<unsigned, 16>{}); break;
+    case 8: f(std::integral_constant<unsigned, 8>{}); break;
+    case 4: f(std::integral_constant<unsigned, 4>{}); break;
+    case 2: f(std::integral_constant<unsigned, 2>{}); break;
+    default: f(std::integral_constant<unsigned, 1>{}); break;
+    }
+}
+
+template <class F>
+inline pkrError in_runs(unsigned count, F &&run) {
+    for (unsigned o0 = 0;; o0 += run_results) {
+        const unsigned m = count - o0 < run_results ? count - o0 : run_results;
+        if (pkrError e = run(o0, m)) return e;
+        if (count - o0 <= run_results) return 0;
+    }
+}
+
+// Temporaries come from the calling thread's context and go back to it.
+static inline void *take_temporary(size_t bytes) {
+    thr_context *ctx = thr_getctx();
+    return ctx && ctx->alloc ? ctx->alloc(bytes) : nullptr;
+}
+static inline pkrError no_temporary() {
+    thr_seterror(1);
+    return thr_geterror();
+}
+static inline pkrError release_temporary(void *t, pkrError code) {
+    thr_context *ctx = thr_getctx();
+    if (ctx) {
+        if (ctx->free && ctx->free(t) == 0) return code;
+        thr_seterror(7);
+    }
+    return thr_geterror();
+}
+
+// The workers of one operation, result type Out (also the partial type) and
+// input type In. K launches the operation's kernels.
+template <class Rule, class K, class Out, class In>
+struct family {
+    using Part = Out;
+    using next = family<Rule, K, Part, Part>;  // the second pass and the vector's next level
+    static constexpr bool planned = Rule::template planned<In>();
+
+    // Case v: n elements, the result in host memory.
+    static pkrError impl_v(Out *out, const In *in, Part *tmp, unsigned n) {
+        const plan pl = plan_v(n);
+        if (pl.blocks == 1) return finish(out, in, n);
+        Part *t = tmp;
+        if (!t && !(t = static_cast<Part *>(take_temporary(size_t(pl.blocks) * sizeof(Part)))))
+            return no_temporary();
+        K::template v<128, In, Part>(dim3(pl.blocks), dim3(pl.threads),
+                                     pl.threads * sizeof(Part), t, in, n);
+        const pkrError e = next::impl_v(out, t, t, pl.blocks);
+        return tmp ? e : release_temporary(t, e);
+    }
+
+    // Case c: nout results of nelem / nout contiguous members.
+    static pkrError impl_c(Out *out, const In *in, Part *tmp, unsigned nout, unsigned nelem) {
+        const unsigned len = nelem / nout;
+        const plan pl = plan_crd(len, nout);
+        return passes(out, tmp, nout, pl, [&](Part *dst) {
+            launch_c(planned ? size_index(pl.threads) : 8, tile_for(1, len, nout), pl.blocks,
+                     pl.threads * sizeof(Part), dst, in, nout, len);
+        });
+    }
+
+    // Case d: nelem / len results from result `first` on, members stride apart.
+    static pkrError impl_d(Out *out, const In *in, Part *tmp, unsigned len, unsigned nelem,
+                           unsigned stride, unsigned first) {
+        const unsigned nout = nelem / len;
+        const plan pl = plan_crd(len, nout);
+        return passes(out, tmp, nout, pl, [&](Part *dst) {
+            launch_d(planned ? size_index(pl.threads) : 8, tile_for(stride, len, nout), pl.blocks,
+                     pl.threads * sizeof(Part), dst, in, len, stride, first, nout);
+        });
+    }
+
+    // Case r: nout results from result `first` on, in groups of pre, slab apart.
+    static pkrError impl_r(Out *out, const In *in, Part *tmp, unsigned nout, unsigned nelem,
+                           unsigned pre, unsigned stride, unsigned slab, unsigned first) {
+        const unsigned len = nelem / nout;
+        const plan pl = plan_crd(len, nout);
+        return passes(out, tmp, nout, pl, [&](Part *dst) {
+            launch_r(planned ? size_index(pl.threads) : 8, tile_for(pre, len, nout), pl.blocks,
+                     pl.threads * sizeof(Part), dst, in, len, stride, pre, slab, first, nout);
+        });
+    }
+
+    // The table entries: the record's counts, in runs the grid can hold. Runs
+    // of cases d and r address their members from the run's first result, so
+    // a run may start anywhere in a group.
+    static pkrError entry_v(param_t p) { return impl_v(out_of(p), in_of(p), nullptr, p.nelem); }
+    static pkrError entry_c(param_t p) {
+        Out *out = out_of(p);
+        const In *in = in_of(p);
+        const unsigned count = p.nelem / p.len;
+        if (count < run_results) return impl_c(out, in, nullptr, count, p.nelem);
+        return in_runs(count, [&](unsigned o0, unsigned m) {
+            return impl_c(out + o0, in + size_t(o0) * p.len, nullptr, m, m * p.len);
+        });
+    }
+    static pkrError entry_d(param_t p) {
+        Out *out = out_of(p);
+        const In *in = in_of(p);
+        const unsigned count = p.nelem / p.len;
+        if (count < run_results) return impl_d(out, in, nullptr, p.len, p.nelem, p.stride, 0);
+        return in_runs(count, [&](unsigned o0, unsigned m) {
+            return impl_d(out + o0, in, nullptr, p.len, m * p.len, p.stride, o0);
+        });
+    }
+    static pkrError entry_r(param_t p) {
+        Out *out = out_of(p);
+        const In *in = in_of(p);
+        const unsigned len = p.nelem / p.nout;
+        if (p.nout < run_results)
+            return impl_r(out, in, nullptr, p.nout, p.nelem, p.pre, p.stride, p.slab, 0);
+        return in_runs(p.nout, [&](unsigned o0, unsigned m) {
+            return impl_r(out + o0, in, nullptr, m, m * len, p.pre, p.stride, p.slab, o0);
+        });
+    }
+
+private:
+    static Out *out_of(const param_t &p) { return static_cast<Out *>(p.out); }
+    static const In *in_of(const param_t &p) { return static_cast<const In *>(p.in); }
+
+    // Vector finish: the n <= 256 elements to the host, then the rule's arithmetic.
+    static pkrError finish(Out *out, const In *in, unsigned n) {
+        In buf[vector_host_max];
+        if (dev::memcpy_dtoh(buf, in, size_t(n) * sizeof(In)) != 0) return 7;
+        Rule::finish(out, buf, n);
+        return 0;
+    }
+
+    // First pass into the results (one block per result) or into a temporary
+    // of nout*blocks partials, then the second pass over those partials. A
+    // launch that is refused is not examined: the second pass reads whatever
+    // the temporary holds and the runtime keeps the error pending.
+    template <class Launch>
+    static pkrError passes(Out *out, Part *tmp, unsigned nout, const plan &pl, Launch &&first) {
+        if (pl.blocks == 1) {
+            first(out);
+            return 0;
+        }
+        const unsigned parts = nout * pl.blocks;
+        Part *t = tmp;
+        if (!t && !(t = static_cast<Part *>(take_temporary(size_t(parts) * sizeof(Part)))))
+            return no_temporary();
+        first(t);
+        const pkrError e = next::impl_c(out, t, t, nout, parts);
+        return tmp ? e : release_temporary(t, e);
+    }
+
+    // Kernel instances, by block size 1, 2, 4, ..., 512; every one is built,
+    // the workers launch the one for their planned count (planned rules) or 256.
+    template <unsigned B>
+    static void at_c(unsigned tile, unsigned blocks, size_t shared, Part *dst, const In *in,
+                     unsigned nout, unsigned len) {
+        with_tile(B == 256 ? tile : 1, [&](auto r) {
+            constexpr unsigned R = B == 256 ? decltype(r)::value : 1;
+            K::template c<B, In, Part, R>(dim3((nout + R - 1) / R * blocks), dim3(shape<B, R>::P),
+                                          shared, dst, in, nout, len);
+        });
+    }
+    template <unsigned B>
+    static void at_d(unsigned tile, unsigned blocks, size_t shared, Part *dst, const In *in,
+                     unsigned len, unsigned stride, unsigned first, unsigned nres) {
+        with_tile(B == 256 ? tile : 1, [&](auto r) {
+            constexpr unsigned R = B == 256 ? decltype(r)::value : 1;
+            K::template d<B, In, Part, R>(dim3((nres + R - 1) / R * blocks), dim3(shape<B, R>::P),
+                                          shared, dst, in, len, stride, blocks, first, nres);
+        });
+    }
+    template <unsigned B>
+    static void at_r(unsigned tile, unsigned blocks, size_t shared, Part *dst, const In *in,
+                     unsigned len, unsigned stride, unsigned pre, unsigned slab, unsigned first,
+                     unsigned nres) {
+        with_tile(B == 256 ? tile : 1, [&](auto r) {
+            constexpr unsigned R = B == 256 ? decltype(r)::value : 1;
+            K::template r<B, In, Part, R>(dim3((nres + R - 1) / R * blocks), dim3(shape<B, R>::P),
+                                          shared, dst, in, len, stride, blocks, pre, slab, first,
+                                          nres);
+        });
+    }
+
+    template <class... A, size_t... I>
+    static void by_size_c(unsigned i, std::index_sequence<I...>, A... a) {
+        using fn = void (*)(A...);
+        static constexpr fn table[] = {&at_c<(1u << I)>...};
+        table[i](a...);
+    }
+    template <class... A, size_t... I>
+    static void by_size_d(unsigned i, std::index_sequence<I...>, A... a) {
+        using fn = void (*)(A...);
+        static constexpr fn table[] = {&at_d<(1u << I)>...};
+        table[i](a...);
+    }
+    template <class... A, size_t... I>
+    static void by_size_r(unsigned i, std::index_sequence<I...>, A... a) {
+        using fn = void (*)(A...);
+        static constexpr fn table[] = {&at_r<(1u << I)>...};
+        table[i](a...);
+    }
+    static void launch_c(unsigned i, unsigned tile, unsigned blocks, size_t shared, Part *dst,
+                         const In *in, unsigned nout, unsigned len) {
+        by_size_c(i, std::make_index_sequence<10>{}, tile, blocks, shared, dst, in, nout, len);
+    }
+    static void launch_d(unsigned i, unsigned tile, unsigned blocks, size_t shared, Part *dst,
+                         const In *in, unsigned len, unsigned stride, unsigned first,
+                         unsigned nres) {
+        by_size_d(i, std::make_index_sequence<10>{}, tile, blocks, shared, dst, in, len, stride,
+                  first, nres);
+    }
+    static void launch_r(unsigned i, unsigned tile, unsigned blocks, size_t shared, Part *dst,
+                         const In *in, unsigned len, unsigned stride, unsigned pre, unsigned slab,
+                         unsigned first, unsigned nres) {
+        by_size_r(i, std::make_index_sequence<10>{}, tile, blocks, shared, dst, in, len, stride,
+                  pre, slab, first, nres);
+    }
+};
+
+}  // namespace reduce
+
+// The kernels and table workers of one operation family `name` (sum, sum_cplx,
+// ...) with rule `Rule`. Kernels name_v_d (only B = 128 launched), name_c_d,
+// name_d_d and name_r_d are templates over B, input and result type, those of
+// c, d and r also over the results per block; d and r take the absolute
+// number of the run's first result and the run's result count after the
+// arguments of the other cases. Workers name_v, name_c, name_d and name_r,
+// templates over result and input type, are what the dispatch tables hold.
+#define TV_REDUCE_FAMILY(name, Rule)                                                           \
+    template <unsigned B, class In, class Out>                                                 \
+    __global__ void name##_v_d(Out *dst, const In *in, unsigned n) {                           \
+        ::reduce::block_reduce<B, 1, Rule, Out, In>(dst, in, ::reduce::layout{1, 0, 1}, n,     \
+                                                    gridDim.x, 1, 0);                          \
+    }                                                                                          \
+    template <unsigned B, class In, class Out, unsigned R = 1>                                 \
+    __global__ void name##_c_d(Out *dst, const In *in, unsigned nout, unsigned len) {          \
+        ::reduce::block_reduce<B, R, Rule, Out, In>(dst, in, ::reduce::layout{1, len, 1}, len, \
+                                                    gridDim.x / ((nout + R - 1) / R), nout, 0); \
+    }                                                                                          \
+    template <unsigned B, class In, class Out, unsigned R = 1>                                 \
+    __global__ void name##_d_d(Out *dst, const In *in, unsigned len, unsigned stride,          \
+                               unsigned blocks, unsigned first, unsigned nout) {               \
+        ::reduce::block_reduce<B, R, Rule, Out, In>(                                           \
+            dst, in, ::reduce::layout{stride, stride * len, stride}, len, blocks, nout, first);   \
+    }                                                                                          \
+    template <unsigned B, class In, class Out, unsigned R = 1>                                 \
+    __global__ void name##_r_d(Out *dst, const In *in, unsigned len, unsigned stride,          \
+                               unsigned blocks, unsigned pre, unsigned slab, unsigned first,   \
+                               unsigned nout) {                                                \
+        ::reduce::block_reduce<B, R, Rule, Out, In>(                                           \
+            dst, in, ::reduce::layout{pre, slab, stride}, len, blocks, nout, first);           \
+    }                                                                                          \
+    struct name##_kernels {                                                                    \
+        template <unsigned B, class In, class Out>                                             \
+        static void v(dim3 g, dim3 b, size_t sh, Out *dst, const In *in, unsigned n) {         \
+            ::dev::launch(&name##_v_d<B, In, Out>, g, b, sh, dst, in, n);                      \
+        }                                                                                      \
+        template <unsigned B, class In, class Out, unsigned R>                                 \
+        static void c(dim3 g, dim3 b, size_t sh, Out *dst, const In *in, unsigned nout,        \
+                      unsigned len) {                                                          \
+            ::dev::launch(&name##_c_d<B, In, Out, R>, g, b, sh, dst, in, nout, len);           \
+        }                                                                                      \
+        template <unsigned B, class In, class Out, unsigned R>                                 \
+        static void d(dim3 g, dim3 b, size_t sh, Out *dst, const In *in, unsigned len,         \
+                      unsigned stride, unsigned blocks, unsigned first, unsigned nout) {       \
+            ::dev::launch(&name##_d_d<B, In, Out, R>, g, b, sh, dst, in, len, stride, blocks,  \
+                          first, nout);                                                        \
+        }                                                                                      \
+        template <unsigned B, class In, class Out, unsigned R>                                 \
+        static void r(dim3 g, dim3 b, size_t sh, Out *dst, const In *in, unsigned len,         \
+                      unsigned stride, unsigned blocks, unsigned pre, unsigned slab,           \
+                      unsigned first, unsigned nout) {                                         \
+            ::dev::launch(&name##_r_d<B, In, Out, R>, g, b, sh, dst, in, len, stride, blocks,  \
+                          pre, slab, first, nout);                                             \
+        }                                                                                      \
+    };                                                                                         \
+    template <class Out, class In>                                                             \
+    using name##_family = ::reduce::family<Rule, name##_kernels, Out, In>;                     \
+    template <class Out, class In>                                                             \
+    pkrError name##_v(::reduce::param_t p) {                                                   \
+        return name##_family<Out, In>::entry_v(p);                                             \
+    }                                                                                          \
+    template <class Out, class In>                                                             \
+    pkrError name##_c(::reduce::param_t p) {                                                   \
+        return name##_family<Out, In>::entry_c(p);                                             \
+    }                                                                                          \
+    template <class Out, class In>                                                             \
+    pkrError name##_d(::reduce::param_t p) {                                                   \
+        return name##_family<Out, In>::entry_d(p);                                             \
+    }                                                                                          \
+    template <class Out, class In>                                                             \
+    pkrError name##_r(::reduce::param_t p) {                                                   \
+        return name##_family<Out, In>::entry_r(p);                                             \
+    }
+
+// The four rows of one top table (`top` double or single, `prefix` dbl or sgl)
+// and the table itself; SLOTS(case) gives a row's initialiser. At namespace
+// reduce scope, after the operation's families.
+#define TV_REDUCE_TABLE(top, prefix, op, nslots, SLOTS)                 \
+    namespace {                                                         \
+    const worker_fn prefix##_##op##_v[nslots] = SLOTS(v);               \
+    const worker_fn prefix##_##op##_c[nslots] = SLOTS(c);               \
+    const worker_fn prefix##_##op##_d[nslots] = SLOTS(d);               \
+    const worker_fn prefix##_##op##_r[nslots] = SLOTS(r);               \
+    }                                                                   \
+    const row_t top##_##op##_fns[4] = {prefix##_##op##_v, prefix##_##op##_c, \
+                                       prefix##_##op##_d, prefix##_##op##_r};

@@ -183,9 +183,11 @@ class Daemon {
     bool waitForOutput(const std::string &text, int timeoutMs = 10000) {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
-            bool alive = running();
+            // A daemon that forked lives on in its process group after the
+            // started process returned.
+            bool alive = running() || (group_ > 0 && kill(-group_, 0) == 0);
             if (out().find(text) != std::string::npos) return true;
-            if ((!alive && exitStatus_ != kStillRunning) || std::chrono::steady_clock::now() >= end)
+            if (!alive || std::chrono::steady_clock::now() >= end)
                 return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }

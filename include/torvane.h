@@ -44,7 +44,10 @@ typedef struct mmstats {
     uint64_t used;  /* total less free */
 } mmstats;
 
-/* Memory manager: 0 success, -1 failure. */
+/* Memory manager: 0 success, -1 failure. Not thread-safe: callers that
+ * allocate from several threads serialise their calls. A request of 0 bytes
+ * is served as one of 1 byte. mmfree refuses (-1, nothing changed) a pointer
+ * it did not hand out, a block already freed and a pointer into a block. */
 TORVANE_API int mmalloc(size_t size, int type, void **out);
 TORVANE_API int mmcalloc(size_t size, int type, void **out);
 TORVANE_API int mmfree(int type, void *ptr);
@@ -53,7 +56,9 @@ TORVANE_API int mmallocstats(mmstats *st);
 TORVANE_API int mmallocinfo(FILE *f, int type);
 TORVANE_API int mmallocinfoall(FILE *f);
 
-/* Thread state and error texts. */
+/* Thread state and error texts. A context record, GPU contexts' included,
+ * lies in "System RAM"; torvane_thr_stop gives it back there and returns 3 for
+ * the default context (which it leaves alone) and for a thread without one. */
 TORVANE_API pkrError torvane_thr_init(int type, const thr_options *opts);
 TORVANE_API pkrError torvane_thr_stop(void);
 TORVANE_API int torvane_last_error(pkrError *err);

@@ -83,7 +83,9 @@ struct texture_ref {
     size_t elements = 0;         // texels bound from `base`
     unsigned long long handle = 0;  // backend object, 0 when unbound
 };
-size_t texel_bytes(texel kind);
+constexpr size_t texel_bytes(texel kind) {
+    return kind == texel::f32 ? 4 : kind == texel::i32x4 ? 16 : 8;
+}
 // Binds `bytes` bytes at `ptr`. *offset receives the byte offset between the
 // start of the binding and `ptr` (non-zero for a pointer that is not aligned to
 // the texture alignment); kernels add offset / element size to their indices.

@@ -117,16 +117,6 @@ void textures_lost(CUcontext ctx) {
 }
 }  // namespace cuda
 
-size_t texel_bytes(texel kind) {
-    switch (kind) {
-    case texel::f32: return 4;
-    case texel::f32x2: return 8;
-    case texel::i32x2: return 8;
-    case texel::i32x4: return 16;
-    }
-    return 0;
-}
-
 // Without an error channel: the current context's device, else 512, the
 // alignment of every device so far.
 size_t texture_alignment() {

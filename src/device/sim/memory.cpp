@@ -123,16 +123,6 @@ int memcpy_to_symbol(const void *symbol, const void *src, size_t bytes, size_t o
     return 0;
 }
 
-size_t texel_bytes(texel kind) {
-    switch (kind) {
-    case texel::f32: return 4;
-    case texel::f32x2: return 8;
-    case texel::i32x2: return 8;
-    case texel::i32x4: return 16;
-    }
-    return 0;
-}
-
 size_t texture_alignment() { return device_alignment; }
 
 int bind_texture(size_t *offset, texture_ref &ref, const void *ptr, size_t bytes) {

@@ -67,7 +67,8 @@ class Sandbox {
         if (mkdtemp(name) == nullptr) return fail(error, "mkdtemp");
         hostDir_ = name;
         chmod(name, 01777);  // as /tmp itself, for a daemon run as another user
-        if (enterNamespace() && mount(hostDir_.c_str(), "/tmp", nullptr, MS_BIND, nullptr) == 0) {
+        if (enterNamespace() && keepBuildTreeVisible() &&
+            mount(hostDir_.c_str(), "/tmp", nullptr, MS_BIND | MS_REC, nullptr) == 0) {
             mounted_ = true;
             dir = "/tmp";
         } else {
@@ -85,6 +86,9 @@ class Sandbox {
         std::error_code ignored;
         if (mounted_) {
             umount2("/tmp", MNT_DETACH);
+            // Never delete through a bound build tree.
+            for (const std::string &b : bound_)
+                if (umount2(b.c_str(), MNT_DETACH) != 0 || rmdir(b.c_str()) != 0) hostDir_.clear();
         } else {
             std::filesystem::remove(socketPath, ignored);
         }
@@ -103,6 +107,25 @@ class Sandbox {
         return false;
     }
 
+    // A build tree that lies under /tmp (a clone made there) must stay
+    // reachable once the private directory covers /tmp: bind its top folder
+    // into the private directory at the same place.
+    bool keepBuildTreeVisible() {
+        std::error_code ec;
+        for (const std::filesystem::path &p :
+             {std::filesystem::read_symlink("/proc/self/exe", ec), std::filesystem::current_path(ec)}) {
+            auto it = p.begin();
+            if (p.empty() || ++it == p.end() || *it != "tmp" || ++it == p.end()) continue;
+            std::string top = "/tmp/" + it->string(), inside = hostDir_ + "/" + it->string();
+            if (top == hostDir_ || std::filesystem::exists(inside)) continue;
+            if (mkdir(inside.c_str(), 0755) != 0 ||
+                mount(top.c_str(), inside.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+                return false;
+            bound_.push_back(inside);
+        }
+        return true;
+    }
+
     static bool enterNamespace() {
         if (unshare(CLONE_NEWNS) != 0) {
             uid_t uid = getuid();
@@ -118,6 +141,7 @@ class Sandbox {
 
     std::string hostDir_;
     bool mounted_ = false;
+    std::vector<std::string> bound_;
     int lockFd_ = -1;
 };
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -69,6 +70,34 @@ __global__ void stuck(int *out) {
         out[t] = __shfl_sync(0xffffffffu, int(t), 0);
     else
         __syncthreads();
+}
+
+// Half of a warp waits at __syncwarp, the other half in a vote under the same
+// mask: different collectives, so neither can complete.
+__global__ void mixed_collectives(int *out) {
+    unsigned t = threadIdx.x;
+    if (t % 32 < 16)
+        __syncwarp();
+    else
+        out[t] = int(__ballot_sync(0xffffffffu, 1));
+}
+
+// Block sum by halving. Step s/2 reads what threads s/2 .. s-1 wrote in step
+// s, which lie in other warps while s > 32: only a block barrier orders that.
+template <bool block_barrier>
+__global__ void tree_sum(int *out) {
+    __shared__ int p[256];
+    unsigned t = threadIdx.x;
+    p[t] = int(t) + 1;
+    __syncthreads();
+    for (unsigned s = blockDim.x / 2; s > 0; s /= 2) {
+        if (t < s) p[t] += p[t + s];
+        if (block_barrier && s > 32)
+            __syncthreads();
+        else
+            __syncwarp();
+    }
+    if (t == 0) out[0] = p[0];
 }
 
 DEV_TEXTURE(float, tex_f);
@@ -399,12 +428,12 @@ TEST_F(SimMemory, StatisticsAndReset) {
 
 class SimOrder : public testenv::DeviceTest {
 protected:
-    std::vector<int> run(void (*k)(int *), sim::order o, unsigned seed = 0) {
+    std::vector<int> run(void (*k)(int *), sim::order o, unsigned seed = 0, unsigned threads = 64) {
         sim::set_thread_order(o, seed);
-        int *d = device_alloc<int>(64);
-        EXPECT_EQ(dev::launch(k, dim3(1), dim3(64), 0, d), 0);
+        int *d = to_device(std::vector<int>(threads, 0));
+        EXPECT_EQ(dev::launch(k, dim3(1), dim3(threads), 0, d), 0);
         EXPECT_EQ(dev::synchronize(), 0);
-        std::vector<int> out = from_device(d, 64);
+        std::vector<int> out = from_device(d, threads);
         device_free(d);
         return out;
     }
@@ -429,12 +458,29 @@ TEST_F(SimOrder, ExitedThreadsCountAsArrived) {
     }
 }
 
+// A warp goes on as soon as its own lanes meet, so a __syncwarp where warps
+// exchange data is caught: in forward order warp 0 finishes the whole tree
+// before the other warps have added their halves.
+TEST_F(SimOrder, WarpsRunAheadOfEachOtherAcrossSyncwarp) {
+    const int right = 256 * 257 / 2;
+    const std::pair<sim::order, unsigned> orders[] = {{sim::order::forward, 0},
+                                                      {sim::order::reverse, 0},
+                                                      {sim::order::random, 1},
+                                                      {sim::order::random, 12345}};
+    for (const auto &o : orders)
+        EXPECT_EQ(run(tree_sum<true>, o.first, o.second, 256)[0], right)
+            << int(o.first) << ":" << o.second;
+    EXPECT_NE(run(tree_sum<false>, sim::order::forward, 0, 256)[0], right);
+}
+
 TEST_F(SimOrder, ABlockThatCannotGoOnIsALaunchFailure) {
-    int *d = device_alloc<int>(32);
-    EXPECT_EQ(dev::launch(stuck, dim3(4), dim3(32), 0, d), 0);
-    EXPECT_EQ(dev::synchronize(), dev::err_launch_failed);
-    EXPECT_EQ(dev::get_last_error(), dev::err_launch_failed);
-    device_free(d);
+    for (void (*k)(int *) : {stuck, mixed_collectives}) {
+        int *d = device_alloc<int>(32);
+        EXPECT_EQ(dev::launch(k, dim3(4), dim3(32), 0, d), 0);
+        EXPECT_EQ(dev::synchronize(), dev::err_launch_failed);
+        EXPECT_EQ(dev::get_last_error(), dev::err_launch_failed);
+        device_free(d);
+    }
 }
 
 // ------------------------------------------------------------ cuBLAS state

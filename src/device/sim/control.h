@@ -7,7 +7,7 @@
 //   SIMDEV_DEVICES   "2.0,1.3"  capability of each device; "" for none (default "2.0")
 //   SIMDEV_INIT      driver init result, e.g. "100" (default 0)
 //   SIMDEV_CAPACITY  device memory per device in bytes (default 1 GiB)
-//   SIMDEV_ORDER     forward | reverse | random[:seed]  thread order between barriers
+//   SIMDEV_ORDER     forward | reverse | random[:seed]  thread order (see order below)
 //   SIMDEV_FAULTS    "kind:count:code,..." with kind as named in fault_kind below
 //   SIMDEV_THREADS   host threads that run blocks (default: hardware concurrency)
 #pragma once
@@ -30,6 +30,10 @@ void set_devices(const std::vector<device_desc> &devices);
 // Result of every drv_init; 0 makes it succeed.
 void set_init_result(int code);
 
+// The order in which a block's ready threads run: lowest first, highest
+// first, or shuffled by the seed (anew after each block barrier). A warp
+// whose lanes have met at a warp collective goes on at once, so in forward
+// order warp 0 runs up to its next __syncthreads before warp 1 starts.
 enum class order { forward, reverse, random };
 void set_thread_order(order o, unsigned seed = 0);
 order thread_order();

@@ -3,10 +3,14 @@
 // A grid's blocks are handed out by an atomic counter to a persistent pool of
 // host threads (the launching thread takes part). One block runs wholly on
 // one host thread: each of its threads is a fiber (Boost.Context fcontext on a
-// pooled, reused stack), and a scheduler runs the ready fibers in the chosen
-// order, each until it reaches a barrier, a warp collective or its end. Then
-// complete warp collectives are resolved, and when every live thread waits at
-// the barrier it is released. Threads that exited count as arrived.
+// pooled, reused stack). The scheduler always resumes the ready fiber that
+// comes first in the chosen thread order, and runs it until it reaches a
+// barrier, a warp collective or its end. A warp collective completes as soon
+// as its last participant arrives, and its lanes are ready at once: so in
+// forward order warp 0 runs through its warp collectives up to its next
+// __syncthreads before warp 1 starts, and a __syncwarp that should have been
+// a block barrier gives a wrong result. When every live thread waits at the
+// block barrier it is released. Threads that exited count as arrived.
 #include "internal.h"
 #include "simkernel.h"
 
@@ -75,7 +79,13 @@ size_t page_bytes() {
 // The fibers of the host thread, reused by every block it runs.
 struct executor {
     std::vector<fiber> fibers;
-    std::vector<unsigned> perm;
+    std::vector<unsigned> perm;  // thread at each place of the order
+    std::vector<unsigned> place;  // place of each thread in the order
+    std::vector<uint64_t> ready;  // ready threads, one bit per place
+    struct warp_rec {
+        unsigned waiting, done;  // lanes in a warp collective, lanes that exited
+    };
+    std::vector<warp_rec> warps;
     std::vector<std::pair<void *, size_t>> chunks;  // stack mappings
     unsigned count = 0;  // threads of the running block
     bctx::fcontext_t sched = nullptr;
@@ -215,49 +225,48 @@ unsigned shuffle_source(int mode, unsigned lane, int b, int c) {
     return ok && b >= 0 ? unsigned(j) : lane;
 }
 
-// Completes every warp collective whose participants (the lanes its mask
-// names that exist and have not exited) all wait in one. Returns the number
-// of threads released.
-unsigned resolve_warps(executor &ex) {
+// Completes the warp collective lane l0 of warp `w` waits in, if all its
+// participants (the lanes its mask names that exist and have not exited) wait
+// in one with the same mask and kind. Returns the lanes released (ready now),
+// or 0.
+unsigned complete_warp_op(executor &ex, unsigned w, unsigned l0) {
+    const unsigned base = w * 32, lanes = std::min(32u, ex.count - base);
+    executor::warp_rec &wr = ex.warps[w];
+    fiber *lane = &ex.fibers[base];
+    const unsigned exist = lanes == 32 ? ~0u : (1u << lanes) - 1;
+    const unsigned mask = lane[l0].mask;
+    const int mode = lane[l0].mode;
+    const unsigned group = (mask & exist & ~wr.done) | (1u << l0);
+    if (group & ~wr.waiting) return 0;
+    unsigned ballot = 0;
+    for (unsigned g = group; g; g &= g - 1) {
+        const fiber &f = lane[__builtin_ctz(g)];
+        if (f.mask != mask || f.mode != mode) return 0;
+        if (f.value) ballot |= g & -g;
+    }
+    for (unsigned g = group; g; g &= g - 1) {
+        unsigned l = unsigned(__builtin_ctz(g));
+        fiber &f = lane[l];
+        if (mode == wm_vote) {
+            f.result = ballot;
+        } else if (mode != wm_sync) {
+            unsigned src = shuffle_source(mode, l, f.b, f.c);
+            f.result = (group >> src) & 1u ? lane[src].value : f.value;
+        }
+        f.group = group;
+        f.state = st_ready;
+    }
+    wr.waiting &= ~group;
+    return group;
+}
+
+// A lane of warp `w` exited: the collectives that waited only for it complete.
+unsigned complete_after_exit(executor &ex, unsigned w) {
     unsigned released = 0;
-    for (unsigned base = 0; base < ex.count; base += 32) {
-        unsigned lanes = std::min(32u, ex.count - base);
-        fiber *w = &ex.fibers[base];
-        unsigned waiting = 0, done = 0;
-        for (unsigned l = 0; l < lanes; ++l) {
-            if (w[l].state == st_warp) waiting |= 1u << l;
-            if (w[l].state == st_done) done |= 1u << l;
-        }
-        unsigned exist = lanes == 32 ? ~0u : (1u << lanes) - 1;
-        unsigned seeds = waiting;
-        while (seeds) {
-            unsigned l0 = unsigned(__builtin_ctz(seeds));
-            unsigned group = (w[l0].mask & exist & ~done) | (1u << l0);
-            if (group & ~waiting) {
-                seeds &= ~(1u << l0);
-                continue;
-            }
-            unsigned ballot = 0;
-            for (unsigned g = group; g; g &= g - 1) {
-                unsigned l = unsigned(__builtin_ctz(g));
-                if (w[l].value) ballot |= 1u << l;
-            }
-            for (unsigned g = group; g; g &= g - 1) {
-                unsigned l = unsigned(__builtin_ctz(g));
-                fiber &f = w[l];
-                if (f.mode == wm_vote) {
-                    f.result = ballot;
-                } else if (f.mode != wm_sync) {
-                    unsigned src = shuffle_source(f.mode, l, f.b, f.c);
-                    f.result = (group >> src) & 1u ? w[src].value : f.value;
-                }
-                f.group = group;
-                f.state = st_ready;
-            }
-            waiting &= ~group;
-            seeds &= ~group;
-            released += unsigned(__builtin_popcount(group));
-        }
+    for (unsigned seeds = ex.warps[w].waiting; seeds;) {
+        unsigned l0 = unsigned(__builtin_ctz(seeds));
+        released |= complete_warp_op(ex, w, l0);
+        seeds &= ex.warps[w].waiting & ~(1u << l0);
     }
     return released;
 }
@@ -265,7 +274,8 @@ unsigned resolve_warps(executor &ex) {
 void report_deadlock(executor &ex, unsigned at_barrier, unsigned in_warp) {
     std::fprintf(stderr,
                  "simdev: block (%u,%u,%u) cannot go on: %u threads wait at __syncthreads, %u in "
-                 "warp collectives whose other lanes never arrive\n",
+                 "warp collectives that cannot complete (lanes they name never arrive, or arrive "
+                 "at another kind of collective or with another mask)\n",
                  tl_exec.block_idx.x, tl_exec.block_idx.y, tl_exec.block_idx.z, at_barrier,
                  in_warp);
 #if SIM_ASAN
@@ -303,37 +313,82 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
         f.ctx = bctx::make_fcontext(f.stack_lo + stack_bytes, stack_bytes, &fiber_entry);
     }
     ex.perm.resize(n);
+    ex.place.resize(n);
     for (unsigned i = 0; i < n; ++i)
         ex.perm[i] = job.thread_order == order::reverse ? n - 1 - i : i;
     if (job.thread_order == order::random) {
         ex.rng = splitmix(uint64_t(job.seed) * 0x100000001b3ull ^ splitmix(linear));
         shuffle(ex);
     }
+    for (unsigned k = 0; k < n; ++k) ex.place[ex.perm[k]] = k;
+    ex.warps.assign((n + 31) / 32, executor::warp_rec{0, 0});
+
+    // The next fiber is the first ready one in the order: a bit per place,
+    // with no ready bit in the words below `first`. Locals, so that they stay
+    // in registers across the fiber switches.
+    ex.ready.assign((n + 63) / 64, 0);
+    uint64_t *const ready = ex.ready.data();
+    const unsigned *const order_of = ex.perm.data(), *const place_of = ex.place.data();
+    const unsigned words = unsigned(ex.ready.size());
+    unsigned first = 0;
+    for (unsigned k = 0; k < n; ++k) ready[k / 64] |= uint64_t(1) << (k % 64);
+    auto mark_ready = [&](unsigned base, unsigned lanes) {
+        for (; lanes; lanes &= lanes - 1) {
+            unsigned p = place_of[base + unsigned(__builtin_ctz(lanes))], w = p / 64;
+            ready[w] |= uint64_t(1) << (p % 64);
+            if (w < first) first = w;
+        }
+    };
+    fiber *const fibers = ex.fibers.data();
+    executor::warp_rec *const warps = ex.warps.data();
 
     unsigned alive = n, at_barrier = 0, in_warp = 0;
     for (;;) {
-        for (unsigned k = 0; k < n; ++k) {
-            fiber *f = &ex.fibers[ex.perm[k]];
-            if (f->state != st_ready) continue;
+        while (first < words && ready[first] == 0) ++first;
+        if (first < words) {
+            uint64_t &word = ready[first];
+            const unsigned i = order_of[first * 64 + unsigned(__builtin_ctzll(word))];
+            word &= word - 1;
+            fiber *f = &fibers[i];
             resume(ex, f);
+            const unsigned w = i / 32, bit = 1u << (i % 32);
+            unsigned released = 0;
             switch (f->state) {
-            case st_done: --alive; break;
+            case st_done:
+                --alive;
+                warps[w].done |= bit;
+                if (warps[w].waiting) released = complete_after_exit(ex, w);
+                break;
             case st_barrier: ++at_barrier; break;
-            case st_warp: ++in_warp; break;
+            case st_warp:
+                ++in_warp;
+                warps[w].waiting |= bit;
+                released = complete_warp_op(ex, w, i % 32);
+                break;
             default: break;
             }
+            if (released) {
+                in_warp -= unsigned(__builtin_popcount(released));
+                mark_ready(w * 32, released);
+            }
+            continue;
         }
         if (alive == 0) break;
-        if (in_warp) {
-            unsigned r = resolve_warps(ex);
-            in_warp -= r;
-            if (r) continue;
-        }
         if (in_warp == 0 && at_barrier == alive) {
-            for (unsigned i = 0; i < n; ++i)
-                if (ex.fibers[i].state == st_barrier) ex.fibers[i].state = st_ready;
+            if (job.thread_order == order::random) {
+                shuffle(ex);
+                for (unsigned k = 0; k < n; ++k) ex.place[ex.perm[k]] = k;
+            }
+            for (unsigned base = 0; base < n; base += 32) {
+                unsigned lanes = 0;
+                for (unsigned l = 0; l < 32 && base + l < n; ++l)
+                    if (fibers[base + l].state == st_barrier) {
+                        fibers[base + l].state = st_ready;
+                        lanes |= 1u << l;
+                    }
+                mark_ready(base, lanes);
+            }
             at_barrier = 0;
-            if (job.thread_order == order::random) shuffle(ex);
             continue;
         }
         report_deadlock(ex, at_barrier, in_warp);

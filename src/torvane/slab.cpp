@@ -12,6 +12,10 @@
 #include <cstdlib>
 #include <initializer_list>
 
+// Their reports name the function alone, not its C++ signature.
+#undef __ASSERT_FUNCTION
+#define __ASSERT_FUNCTION __func__
+
 namespace {
 
 constexpr size_t chunk_bytes = size_t(1) << 20;

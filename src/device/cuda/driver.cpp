@@ -7,6 +7,7 @@
 // drv_* then returns 3 (CUDA_ERROR_NOT_INITIALIZED), as the driver does after
 // a failed cuInit. Nothing here touches the runtime, so driver calls never
 // change the pending runtime error.
+#include "device/error_names.h"
 #include "internal.h"
 
 #include <dlfcn.h>
@@ -236,28 +237,7 @@ const char *drv_error_name(int code) {
         if (d->cuGetErrorName(CUresult(code), &name) == 0 && name) return name;
         return "unrecognized error code";
     }
-    switch (code) {
-#define DEVSEAM_ERROR_NAME(c) \
-    case c: return #c;
-        DEVSEAM_ERROR_NAME(CUDA_SUCCESS)
-        DEVSEAM_ERROR_NAME(CUDA_ERROR_INVALID_VALUE)
-        DEVSEAM_ERROR_NAME(CUDA_ERROR_OUT_OF_MEMORY)
-        DEVSEAM_ERROR_NAME(CUDA_ERROR_NOT_INITIALIZED)
-        DEVSEAM_ERROR_NAME(CUDA_ERROR_STUB_LIBRARY)
-        DEVSEAM_ERROR_NAME(CUDA_ERROR_NO_DEVICE)
-        DEVSEAM_ERROR_NAME(CUDA_ERROR_INVALID_DEVICE)
-        DEVSEAM_ERROR_NAME(CUDA_ERROR_INVALID_IMAGE)
-        DEVSEAM_ERROR_NAME(CUDA_ERROR_INVALID_CONTEXT)
-        DEVSEAM_ERROR_NAME(CUDA_ERROR_NO_BINARY_FOR_GPU)
-        DEVSEAM_ERROR_NAME(CUDA_ERROR_INVALID_PTX)
-        DEVSEAM_ERROR_NAME(CUDA_ERROR_INVALID_HANDLE)
-        DEVSEAM_ERROR_NAME(CUDA_ERROR_NOT_FOUND)
-        DEVSEAM_ERROR_NAME(CUDA_ERROR_LAUNCH_FAILED)
-        DEVSEAM_ERROR_NAME(CUDA_ERROR_NOT_SUPPORTED)
-        DEVSEAM_ERROR_NAME(CUDA_ERROR_UNKNOWN)
-#undef DEVSEAM_ERROR_NAME
-    default: return "unrecognized error code";
-    }
+    return known_driver_error_name(code);
 }
 
 }  // namespace dev

@@ -198,6 +198,24 @@ TEST_F(Faults, LaunchConfigFaultRunsNothing) {
     EXPECT_EQ(sim::stats().launches, before.launches);
 }
 
+TEST_F(Faults, DelayedFaultsLetCallsPassFirst) {
+    sim::inject(sim::fault_kind::memcpy_htod, 2, dev::err_invalid_value, 3);
+    std::vector<int> results;
+    for (int i = 0; i < 6; ++i) results.push_back(dev::memcpy_htod(d, host.data(), 16));
+    EXPECT_EQ(results, (std::vector<int>{0, 0, 0, 1, 1, 0}));
+    // The second of two bindings fails after the first succeeded.
+    sim::inject(sim::fault_kind::tex_bind, 1, dev::err_invalid_texture, 1);
+    size_t off = 0;
+    EXPECT_EQ(dev::bind_texture(&off, tex_f, d, 64), 0);
+    EXPECT_EQ(dev::bind_texture(&off, tex_f, d, 64), dev::err_invalid_texture);
+    EXPECT_EQ(dev::get_last_error(), dev::err_invalid_texture);
+    EXPECT_EQ(dev::bind_texture(&off, tex_f, d, 64), 0);
+    // A new injection replaces the pending one.
+    sim::inject(sim::fault_kind::synchronize, 1, 719, 5);
+    sim::inject(sim::fault_kind::synchronize, 0, 0);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(dev::synchronize(), 0);
+}
+
 TEST_F(Faults, BlasFaultReturnsZeroFromDots) {
     std::vector<float> x(4, 1.0f);
     float *dx = to_device(x);
@@ -207,6 +225,104 @@ TEST_F(Faults, BlasFaultReturnsZeroFromDots) {
     EXPECT_EQ(dev::blas_sdot(4, dx, 1, dx, 1), 4.0f);
     EXPECT_EQ(dev::blas_get_error(), 0);
     device_free(dx);
+}
+
+// ------------------------------------------------------------ call log
+
+class CallLog : public testenv::DeviceTest {};
+
+TEST_F(CallLog, RecordsWhatTheThreadCalled) {
+    float *d = device_alloc<float>(300);
+    std::vector<float> host(300, 1.0f);
+    static float symbol[8];
+    EXPECT_EQ(dev::memcpy_htod(d, host.data(), 1200), 0);
+    EXPECT_TRUE(sim::calls().empty()) << "off by default";
+
+    sim::log_calls(true);
+    size_t off = 0;
+    EXPECT_EQ(dev::memcpy_htod(d, host.data(), 1200), 0);
+    EXPECT_EQ(dev::bind_texture(&off, tex_f, d + 3, 100), 0);
+    EXPECT_EQ(dev::launch(neighbour<true>, dim3(2, 3), dim3(64), 128, reinterpret_cast<int *>(d)), 0);
+    EXPECT_EQ(dev::launch(bump, dim3(1), dim3(2000), 0, reinterpret_cast<int *>(d)),
+              dev::err_invalid_configuration);
+    EXPECT_EQ(dev::unbind_texture(tex_f), 0);
+    EXPECT_EQ(dev::memcpy_dtoh(host.data(), d + 1, 8), 0);
+    EXPECT_EQ(dev::memcpy_dtod(d, d + 8, 16), 0);
+    EXPECT_EQ(dev::memcpy_to_symbol(symbol, host.data(), 8, 4), 0);
+    EXPECT_EQ(dev::drv_memset_d32(dev::dptr(reinterpret_cast<uintptr_t>(d)), 0, 5), 0);
+    dev::blas_sgemm('N', 'T', 2, 3, 4, 1.5f, d, 2, d + 50, 3, 0.0f, d + 100, 2);
+    dev::blas_zgemv('C', 3, 2, make_double2(1, 2), nullptr, 1, nullptr, 1, make_double2(0, -1),
+                    nullptr, 1);  // lda < m: refused before reading anything
+    EXPECT_EQ(dev::blas_sdot(4, d, 2, d + 1, -1), dev::blas_sdot(4, d, 2, d + 1, -1));
+    sim::log_calls(false);
+    EXPECT_EQ(dev::memcpy_htod(d, host.data(), 4), 0);
+
+    const std::vector<sim::call> c = sim::calls();
+    using k = sim::call_kind;
+    std::vector<k> kinds;
+    for (const sim::call &r : c) kinds.push_back(r.kind);
+    EXPECT_EQ(kinds, (std::vector<k>{k::memcpy_htod, k::tex_bind, k::launch, k::launch,
+                                     k::tex_unbind, k::memcpy_dtoh, k::memcpy_dtod,
+                                     k::memcpy_to_symbol, k::memset, k::blas, k::blas, k::blas,
+                                     k::blas}));
+    ASSERT_EQ(c.size(), kinds.size());
+    EXPECT_EQ(c[0].dst, d);
+    EXPECT_EQ(c[0].src, host.data());
+    EXPECT_EQ(c[0].bytes, 1200u);
+    EXPECT_EQ(c[1].name, "float");
+    EXPECT_EQ(c[1].src, d + 3);
+    EXPECT_EQ(c[1].bytes, 100u);
+    EXPECT_EQ(c[1].offset, 12u);
+    EXPECT_EQ(c[2].name, "neighbour<true>");
+    EXPECT_EQ(c[2].grid.x * 10 + c[2].grid.y, 23u);
+    EXPECT_EQ(c[2].block.x, 64u);
+    EXPECT_EQ(c[2].shared_bytes, 128u);
+    EXPECT_EQ(c[2].result, 0);
+    EXPECT_EQ(c[3].name, "bump");
+    EXPECT_EQ(c[3].result, dev::err_invalid_configuration);
+    EXPECT_EQ(c[5].src, d + 1);
+    EXPECT_EQ(c[5].bytes, 8u);
+    EXPECT_EQ(c[7].dst, symbol);
+    EXPECT_EQ(c[7].offset, 4u);
+    EXPECT_EQ(c[8].name, "d32");
+    EXPECT_EQ(c[8].bytes, 20u);
+    EXPECT_EQ(c[9].name, "sgemm");
+    EXPECT_EQ(std::string() + c[9].transa + c[9].transb, "NT");
+    EXPECT_EQ(c[9].m * 100 + c[9].n * 10 + c[9].k, 234);
+    EXPECT_EQ(c[9].alpha, 1.5);
+    EXPECT_EQ(c[9].b, d + 50);
+    EXPECT_EQ(c[9].ldb, 3);
+    EXPECT_EQ(c[9].c, d + 100);
+    EXPECT_EQ(c[9].result, dev::blas_success);
+    EXPECT_EQ(c[10].name, "zgemv");
+    EXPECT_EQ(c[10].transa, 'C');
+    EXPECT_EQ(c[10].alpha_im, 2.0);
+    EXPECT_EQ(c[10].beta_im, -1.0);
+    EXPECT_EQ(c[10].result, dev::blas_invalid_value);
+    EXPECT_EQ(c[11].name, "sdot");
+    EXPECT_EQ(c[11].incy, -1);
+    EXPECT_EQ(dev::blas_get_error(), dev::blas_invalid_value);
+
+    sim::clear_calls();
+    EXPECT_TRUE(sim::calls().empty());
+    device_free(d);
+}
+
+TEST_F(CallLog, IsPerThreadAndRecordsFailures) {
+    int *d = device_alloc<int>(16);
+    sim::log_calls(true);
+    std::thread other([d] {
+        dev::memcpy_dtod(d, d + 8, 4);
+        EXPECT_TRUE(sim::calls().empty());
+    });
+    other.join();
+    sim::inject(sim::fault_kind::memcpy_dtoh, 1, dev::err_invalid_value);
+    int h = 0;
+    EXPECT_EQ(dev::memcpy_dtoh(&h, d, 4), dev::err_invalid_value);
+    ASSERT_EQ(sim::calls().size(), 1u);
+    EXPECT_EQ(sim::calls()[0].result, dev::err_invalid_value);
+    sim::reset();
+    EXPECT_TRUE(sim::calls().empty());
 }
 
 // ------------------------------------------------------------ devices and driver state
@@ -530,7 +646,7 @@ TEST(SimEnvironment, ConfiguresTheDevice) {
     setenv("SIMDEV_DEVICES", "2.0,1.3,0.9", 1);
     setenv("SIMDEV_CAPACITY", "4096", 1);
     setenv("SIMDEV_ORDER", "random:5", 1);
-    setenv("SIMDEV_FAULTS", "malloc:1:2,memset:2:719", 1);
+    setenv("SIMDEV_FAULTS", "malloc:1:2,memset:2:719:1", 1);
     ASSERT_EQ(dev::drv_init(0), 0);
     int n = 0, major = 0, minor = 0;
     ASSERT_EQ(dev::drv_device_count(&n), 0);
@@ -546,6 +662,7 @@ TEST(SimEnvironment, ConfiguresTheDevice) {
     EXPECT_EQ(dev::malloc(&p, 16), dev::err_memory_allocation);
     ASSERT_EQ(dev::malloc(&p, 16), 0);
     const dev::dptr dp = dev::dptr(reinterpret_cast<uintptr_t>(p));
+    EXPECT_EQ(dev::drv_memset_d8(dp, 0, 16), 0);
     EXPECT_EQ(dev::drv_memset_d8(dp, 0, 16), 719);
     EXPECT_EQ(dev::drv_memset_d8(dp, 0, 16), 719);
     EXPECT_EQ(dev::drv_memset_d8(dp, 0, 16), 0);

@@ -1,4 +1,16 @@
 # Simulated device: fibers on Boost.Context's fcontext, blocks on a thread pool.
 find_package(Threads REQUIRED)
 find_library(SIMDEV_BOOST_CONTEXT NAMES boost_context REQUIRED)
-target_link_libraries(devseam PRIVATE ${SIMDEV_BOOST_CONTEXT} Threads::Threads)
+target_link_libraries(devseam PRIVATE ${SIMDEV_BOOST_CONTEXT} Threads::Threads ${CMAKE_DL_LIBS})
+# Kernel names for the call log come from the compiler's libbacktrace.
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libbacktrace.a
+                OUTPUT_VARIABLE SIMDEV_LIBBACKTRACE OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=include/backtrace.h
+                OUTPUT_VARIABLE SIMDEV_BACKTRACE_H OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT IS_ABSOLUTE "${SIMDEV_LIBBACKTRACE}" OR NOT EXISTS "${SIMDEV_BACKTRACE_H}")
+  message(FATAL_ERROR "the compiler's libbacktrace is missing (gcc's libgcc-dev package)")
+endif()
+# The header by its path: its directory holds the compiler's own headers too.
+set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/sim/names.cpp PROPERTIES
+                            COMPILE_DEFINITIONS "SIMDEV_BACKTRACE_H=\"${SIMDEV_BACKTRACE_H}\"")
+target_link_libraries(devseam PRIVATE ${SIMDEV_LIBBACKTRACE})

@@ -8,9 +8,11 @@
 //   SIMDEV_INIT      driver init result, e.g. "100" (default 0)
 //   SIMDEV_CAPACITY  device memory per device in bytes (default 1 GiB)
 //   SIMDEV_ORDER     forward | reverse | random[:seed]  thread order (see order below)
-//   SIMDEV_FAULTS    "kind:count:code,..." with kind as named in fault_kind below
+//   SIMDEV_FAULTS    "kind:count:code[:after],..." with kind as named in fault_kind below
 //   SIMDEV_THREADS   host threads that run blocks (default: hardware concurrency)
 #pragma once
+
+#include "../devtypes.h"
 
 #include <cstddef>
 #include <string>
@@ -65,9 +67,11 @@ enum class fault_kind {
     blas,              // any cuBLAS call: its status becomes the code
     count_
 };
-// The next `count` calls of `kind` fail with `code` (runtime calls also leave
-// it pending, as CUDA does). Calls that are not injected behave normally.
-void inject(fault_kind kind, int count, int code);
+// After `after` calls of `kind` have passed, the next `count` fail with `code`
+// (runtime calls also leave it pending, as CUDA does). Calls that are not
+// injected behave normally. Replaces what was injected for `kind` before.
+//   sim::inject(sim::fault_kind::tex_bind, 1, 1, 1);  // the second binding fails
+void inject(fault_kind kind, int count, int code, int after = 0);
 const char *fault_name(fault_kind kind);
 
 // Statistics of the simulated device, for tests.
@@ -81,8 +85,64 @@ struct counters {
 };
 counters stats();
 
+// ------------------------------------------------------------ call log
+//
+// Each host thread can record the device calls it makes, to let a test see
+// which route a call took:
+//   sim::log_calls(true);
+//   ... the code under test ...
+//   std::vector<sim::call> c = sim::calls();
+//   EXPECT_EQ(c[0].kind, sim::call_kind::launch);
+//   EXPECT_EQ(c[0].name, "sum_cols<float>");
+// Failed calls are recorded too, with their code in `result`.
+enum class call_kind {
+    launch,            // dev::launch / launch_kernel, refused configurations included
+    tex_bind,
+    tex_unbind,
+    memcpy_htod,
+    memcpy_dtoh,
+    memcpy_dtod,
+    memcpy_to_symbol,
+    memset,            // drv_memset_d8 / d32
+    blas,              // any cuBLAS call but init, shutdown and get_error
+};
+const char *call_name(call_kind kind);
+
+struct call {
+    call_kind kind = call_kind::launch;
+    int result = 0;        // the call's code (cuBLAS: the status it left)
+    // launch: the kernel's name without namespaces of anonymous scope, return
+    // type and parameters ("sum_cols<float>", "torvane::scale"); tex_bind and
+    // tex_unbind: the texel type ("float", "float2", "int2", "int4"); memset:
+    // "d8" or "d32"; blas: the function ("sgemm", "zdotu").
+    std::string name;
+    // launch
+    dim3 grid, block;
+    size_t shared_bytes = 0;
+    // copies: destination, source and bytes; memset: dst and bytes; tex_bind:
+    // src is the pointer bound, bytes its size, offset what *offset received;
+    // memcpy_to_symbol: dst is the symbol, offset the offset into it.
+    const void *dst = nullptr, *src = nullptr;
+    size_t bytes = 0, offset = 0;
+    // blas: the arguments by their BLAS names (dot: n, x, incx, y, incy; gemv:
+    // transa, m, n, alpha, a, lda, x, incx, beta, y, incy). Complex scalars
+    // keep their imaginary part in alpha_im, beta_im.
+    char transa = 0, transb = 0;
+    int m = 0, n = 0, k = 0, lda = 0, ldb = 0, ldc = 0, incx = 0, incy = 0;
+    double alpha = 0, alpha_im = 0, beta = 0, beta_im = 0;
+    const void *a = nullptr, *b = nullptr, *c = nullptr, *x = nullptr, *y = nullptr;
+};
+
+// Starts or stops recording the calling thread's calls (off by default).
+void log_calls(bool on);
+// The calling thread's recorded calls, oldest first.
+std::vector<call> calls();
+// Empties the calling thread's log (recording stays as it was).
+void clear_calls();
+
 // Back to the defaults (one device, capability 2.0, forward order, no faults,
-// no pending errors on the calling thread, no current context), freeing all
+// no pending errors on the calling thread, no current context, the call log
+// off and empty), freeing all
 // device memory, pinned memory, contexts and cuBLAS state.
 void reset();
 

@@ -168,7 +168,21 @@ int drv_mem_host_get_device_pointer(dptr *device_ptr, void *host_ptr) {
     return 0;
 }
 
-int drv_memset_d8(dptr dst, unsigned char value, size_t count) {
+namespace {
+
+int logged_memset(const char *name, dptr dst, size_t bytes, int result) {
+    if (recording()) {
+        sim::call c = new_call(sim::call_kind::memset);
+        c.result = result;
+        c.name = name;
+        c.dst = reinterpret_cast<const void *>(uintptr_t(dst));
+        c.bytes = bytes;
+        record(c);
+    }
+    return result;
+}
+
+int memset_d8(dptr dst, unsigned char value, size_t count) {
     if (int e = memset_range(fault_kind::memset, dst, count, 1)) return e;
     std::memset(reinterpret_cast<void *>(uintptr_t(dst)), value, count);
     std::lock_guard<std::mutex> lock(G().m);
@@ -176,7 +190,7 @@ int drv_memset_d8(dptr dst, unsigned char value, size_t count) {
     return 0;
 }
 
-int drv_memset_d32(dptr dst, unsigned value, size_t count) {
+int memset_d32(dptr dst, unsigned value, size_t count) {
     if (count > SIZE_MAX / 4) return err_invalid_value;
     if (int e = memset_range(fault_kind::memset, dst, count * 4, 4)) return e;
     unsigned *p = reinterpret_cast<unsigned *>(uintptr_t(dst));
@@ -184,6 +198,16 @@ int drv_memset_d32(dptr dst, unsigned value, size_t count) {
     std::lock_guard<std::mutex> lock(G().m);
     ++G().stats.memsets_d32;
     return 0;
+}
+
+}  // namespace
+
+int drv_memset_d8(dptr dst, unsigned char value, size_t count) {
+    return logged_memset("d8", dst, count, memset_d8(dst, value, count));
+}
+
+int drv_memset_d32(dptr dst, unsigned value, size_t count) {
+    return logged_memset("d32", dst, count * 4, memset_d32(dst, value, count));
 }
 
 // The simulated device executes no PTX: no module ever loads, so no handle

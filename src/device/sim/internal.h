@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <string>
 #include <vector>
 
 struct dev::drv_context_rec {
@@ -30,6 +31,7 @@ struct mem_block {
 struct fault_slot {
     int count = 0;
     int code = 0;
+    int after = 0;  // calls that pass first
 };
 
 struct global_state {
@@ -63,8 +65,24 @@ struct thread_state {
     int async_fault = 0;  // reported once by synchronize()
     int runtime_device = 0;
     dev::drv_context_rec *current = nullptr;
+    bool logging = false;
+    std::vector<call> log;
 };
 thread_state &T();
+
+inline call new_call(call_kind kind) {
+    call c;
+    c.kind = kind;
+    return c;
+}
+// Appends `c` to the calling thread's log when it records.
+inline void record(const call &c) {
+    thread_state &t = T();
+    if (t.logging) t.log.push_back(c);
+}
+inline bool recording() { return T().logging; }
+// The name a launch record shows for a kernel (names.cpp).
+std::string kernel_name(const void *kernel);
 
 // Takes one injected failure of `kind`: its code, or 0.
 int take_fault(fault_kind kind);

@@ -48,13 +48,56 @@ bool device_range(const void *p, size_t bytes) {
     return find_device_range(p, bytes) != nullptr;
 }
 
-int copy(fault_kind kind, void *dst, bool dst_dev, const void *src, bool src_dev, size_t bytes) {
+int copy_checked(fault_kind kind, void *dst, bool dst_dev, const void *src, bool src_dev,
+                 size_t bytes) {
     if (int e = enter(kind)) return e;
     if (bytes == 0) return 0;
     if (!dst || !src) return fail(dev::err_invalid_value);
     if ((dst_dev && !device_range(dst, bytes)) || (src_dev && !device_range(src, bytes)))
         return fail(dev::err_invalid_value);
     std::memmove(dst, src, bytes);
+    return 0;
+}
+
+int copy(fault_kind kind, call_kind logged, void *dst, bool dst_dev, const void *src,
+         bool src_dev, size_t bytes) {
+    int e = copy_checked(kind, dst, dst_dev, src, src_dev, bytes);
+    if (recording()) {
+        call c = new_call(logged);
+        c.result = e;
+        c.dst = dst;
+        c.src = src;
+        c.bytes = bytes;
+        record(c);
+    }
+    return e;
+}
+
+const char *texel_name(dev::texel kind) {
+    switch (kind) {
+    case dev::texel::f32: return "float";
+    case dev::texel::f32x2: return "float2";
+    case dev::texel::i32x2: return "int2";
+    case dev::texel::i32x4: return "int4";
+    }
+    return "?";
+}
+
+int bind(size_t *offset, dev::texture_ref &ref, const void *ptr, size_t bytes) {
+    if (int e = enter(fault_kind::tex_bind)) return e;
+    uintptr_t a = reinterpret_cast<uintptr_t>(ptr);
+    uintptr_t base = a & ~uintptr_t(device_alignment - 1);
+    size_t off = a - base;
+    size_t size = dev::texel_bytes(ref.kind);
+    if (bytes == 0 || size == 0 || !device_range(ptr, bytes) || (!offset && off != 0))
+        return fail(dev::err_invalid_value);
+    size_t elements = (off + bytes) / size;
+    if (elements > dev::max_texture_elements) return fail(dev::err_invalid_value);
+    static std::atomic<unsigned long long> next_handle{1};
+    ref.base = reinterpret_cast<const char *>(base);
+    ref.elements = elements;
+    ref.handle = next_handle++;
+    if (offset) *offset = off;
     return 0;
 }
 
@@ -105,50 +148,69 @@ int free(void *ptr) {
 }
 
 int memcpy_htod(void *dst, const void *src, size_t bytes) {
-    return copy(fault_kind::memcpy_htod, dst, true, src, false, bytes);
+    return copy(fault_kind::memcpy_htod, sim::call_kind::memcpy_htod, dst, true, src, false, bytes);
 }
 int memcpy_dtoh(void *dst, const void *src, size_t bytes) {
-    return copy(fault_kind::memcpy_dtoh, dst, false, src, true, bytes);
+    return copy(fault_kind::memcpy_dtoh, sim::call_kind::memcpy_dtoh, dst, false, src, true, bytes);
 }
 int memcpy_dtod(void *dst, const void *src, size_t bytes) {
-    return copy(fault_kind::memcpy_dtod, dst, true, src, true, bytes);
+    return copy(fault_kind::memcpy_dtod, sim::call_kind::memcpy_dtod, dst, true, src, true, bytes);
 }
 
 int memcpy_to_symbol(const void *symbol, const void *src, size_t bytes, size_t offset) {
-    if (int e = enter(fault_kind::memcpy_to_symbol)) return e;
-    if (!symbol) return fail(13);  // cudaErrorInvalidSymbol
-    if (bytes == 0) return 0;
-    if (!src) return fail(err_invalid_value);
-    std::memmove(static_cast<char *>(const_cast<void *>(symbol)) + offset, src, bytes);
-    return 0;
+    auto run = [&] {
+        if (int e = enter(fault_kind::memcpy_to_symbol)) return e;
+        if (!symbol) return fail(13);  // cudaErrorInvalidSymbol
+        if (bytes == 0) return 0;
+        if (!src) return fail(err_invalid_value);
+        std::memmove(static_cast<char *>(const_cast<void *>(symbol)) + offset, src, bytes);
+        return 0;
+    };
+    int e = run();
+    if (recording()) {
+        sim::call c = new_call(sim::call_kind::memcpy_to_symbol);
+        c.result = e;
+        c.dst = symbol;
+        c.src = src;
+        c.bytes = bytes;
+        c.offset = offset;
+        record(c);
+    }
+    return e;
 }
 
 size_t texture_alignment() { return device_alignment; }
 
 int bind_texture(size_t *offset, texture_ref &ref, const void *ptr, size_t bytes) {
-    if (int e = enter(fault_kind::tex_bind)) return e;
-    uintptr_t a = reinterpret_cast<uintptr_t>(ptr);
-    uintptr_t base = a & ~uintptr_t(device_alignment - 1);
-    size_t off = a - base;
-    size_t size = texel_bytes(ref.kind);
-    if (bytes == 0 || size == 0 || !device_range(ptr, bytes) || (!offset && off != 0))
-        return fail(err_invalid_value);
-    size_t elements = (off + bytes) / size;
-    if (elements > max_texture_elements) return fail(err_invalid_value);
-    static std::atomic<unsigned long long> next_handle{1};
-    ref.base = reinterpret_cast<const char *>(base);
-    ref.elements = elements;
-    ref.handle = next_handle++;
-    if (offset) *offset = off;
-    return 0;
+    int e = bind(offset, ref, ptr, bytes);
+    if (recording()) {
+        sim::call c = new_call(sim::call_kind::tex_bind);
+        c.result = e;
+        c.name = texel_name(ref.kind);
+        c.dst = &ref;
+        c.src = ptr;
+        c.bytes = bytes;
+        c.offset = e == 0 && offset ? *offset : 0;
+        record(c);
+    }
+    return e;
 }
 
 int unbind_texture(texture_ref &ref) {
-    if (int e = enter(fault_kind::tex_unbind)) return e;
-    ref.base = nullptr;
-    ref.elements = 0;
-    ref.handle = 0;
-    return 0;
+    int e = enter(fault_kind::tex_unbind);
+    if (e == 0) {
+        ref.base = nullptr;
+        ref.elements = 0;
+        ref.handle = 0;
+    }
+    if (recording()) {
+        sim::call c = new_call(sim::call_kind::tex_unbind);
+        c.result = e;
+        c.name = texel_name(ref.kind);
+        c.dst = &ref;
+        record(c);
+    }
+    return e;
 }
 
 }  // namespace dev

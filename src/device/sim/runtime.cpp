@@ -57,8 +57,10 @@ int set_device(int ordinal) {
     return 0;
 }
 
-int launch_kernel(const void *kernel, dim3 grid, dim3 block, size_t shared_bytes, void **args,
-                  const launch_thunk *thunk) {
+namespace {
+
+int launch_checked(const void *kernel, dim3 grid, dim3 block, size_t shared_bytes, void **args,
+                   const launch_thunk *thunk) {
     global_state &g = G();
     auto refuse = [&g](int code) {
         std::lock_guard<std::mutex> lock(g.m);
@@ -105,6 +107,23 @@ int launch_kernel(const void *kernel, dim3 grid, dim3 block, size_t shared_bytes
         fail(fault);
     }
     return 0;
+}
+
+}  // namespace
+
+int launch_kernel(const void *kernel, dim3 grid, dim3 block, size_t shared_bytes, void **args,
+                  const launch_thunk *thunk) {
+    int e = launch_checked(kernel, grid, block, shared_bytes, args, thunk);
+    if (recording()) {
+        sim::call c = new_call(sim::call_kind::launch);
+        c.result = e;
+        c.name = kernel ? kernel_name(kernel) : "";
+        c.grid = grid;
+        c.block = block;
+        c.shared_bytes = shared_bytes;
+        record(c);
+    }
+    return e;
 }
 
 const char *error_string(int code) {

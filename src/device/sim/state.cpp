@@ -95,12 +95,14 @@ void read_environment(global_state &g) {
             for (const std::string &item : split(f, ',')) {
                 std::vector<std::string> parts = split(item, ':');
                 bool found = false;
-                long long count, code;
-                fault_kind kind = parts.size() == 3 ? fault_by_name(parts[0], &found)
-                                                    : fault_kind::count_;
-                if (!found || !parse_long(parts[1], &count) || !parse_long(parts[2], &code))
+                long long count, code, after = 0;
+                fault_kind kind = parts.size() == 3 || parts.size() == 4
+                                      ? fault_by_name(parts[0], &found)
+                                      : fault_kind::count_;
+                if (!found || !parse_long(parts[1], &count) || !parse_long(parts[2], &code) ||
+                    (parts.size() == 4 && (!parse_long(parts[3], &after) || after < 0)))
                     bad_env("SIMDEV_FAULTS", f);
-                g.faults[size_t(kind)] = fault_slot{int(count), int(code)};
+                g.faults[size_t(kind)] = fault_slot{int(count), int(code), int(after)};
             }
     }
 }
@@ -137,7 +139,10 @@ global_state &G() {
 thread_state &T() {
     static thread_local thread_state t;
     uint64_t gen = G().generation.load(std::memory_order_acquire);
-    if (t.generation != gen) t = thread_state{gen};
+    if (t.generation != gen) {
+        t = thread_state{};
+        t.generation = gen;
+    }
     return t;
 }
 
@@ -146,6 +151,10 @@ int take_fault(fault_kind kind) {
     std::lock_guard<std::mutex> lock(g.m);
     fault_slot &f = g.faults[size_t(kind)];
     if (f.count <= 0) return 0;
+    if (f.after > 0) {
+        --f.after;
+        return 0;
+    }
     --f.count;
     return f.code;
 }
@@ -201,11 +210,11 @@ void set_thread_order(order o, unsigned seed) {
 
 order thread_order() { return order(G().order.load()); }
 
-void inject(fault_kind kind, int count, int code) {
+void inject(fault_kind kind, int count, int code, int after) {
     if (kind >= fault_kind::count_) return;
     global_state &g = G();
     std::lock_guard<std::mutex> lock(g.m);
-    g.faults[size_t(kind)] = fault_slot{count, code};
+    g.faults[size_t(kind)] = fault_slot{count, code, after > 0 ? after : 0};
 }
 
 const char *fault_name(fault_kind kind) {
@@ -220,6 +229,20 @@ const char *fault_name(fault_kind kind) {
                   "one name per fault kind");
     return kind < fault_kind::count_ ? names[size_t(kind)] : "?";
 }
+
+const char *call_name(call_kind kind) {
+    static const char *const names[] = {
+        "launch",      "tex_bind",    "tex_unbind", "memcpy_htod", "memcpy_dtoh",
+        "memcpy_dtod", "memcpy_to_symbol", "memset", "blas",
+    };
+    static_assert(sizeof(names) / sizeof(names[0]) == size_t(call_kind::blas) + 1,
+                  "one name per call kind");
+    return size_t(kind) <= size_t(call_kind::blas) ? names[size_t(kind)] : "?";
+}
+
+void log_calls(bool on) { T().logging = on; }
+std::vector<call> calls() { return T().log; }
+void clear_calls() { T().log.clear(); }
 
 counters stats() {
     global_state &g = G();

@@ -1,8 +1,8 @@
 // The typed wrappers: both names of each reach the same result, and the
 // library exports exactly the five entries and both names of every wrapper.
 #include "model.h"
+#include "support/exports.h"
 
-#include <cstdio>
 #include <set>
 
 namespace {
@@ -82,22 +82,9 @@ TEST(ReduceWrappers, BothNamesAgree) {
 
 // The dynamic symbols that belong to the reductions, demangled.
 std::set<std::string> exported_reductions() {
-    std::set<std::string> names;
-    FILE *p = popen("nm -D --defined-only '" TORVANE_LIB_PATH "' | c++filt", "r");
-    if (!p) return names;
-    char line[4096];
-    while (fgets(line, sizeof line, p)) {
-        std::string s(line);
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-        const size_t sp = s.find(' ', s.find(' ') + 1);  // after address and kind
-        if (sp == std::string::npos) continue;
-        const std::string name = s.substr(sp + 1);
-        for (const char *mark : {"pkr_all_", "pkr_any_", "pkr_max_", "pkr_min_", "pkr_sum_",
-                                 "_stride_r", "reduce::", "param_t", "_fns"})
-            if (name.find(mark) != std::string::npos) names.insert(name);
-    }
-    pclose(p);
-    return names;
+    return testenv::exported_names(TORVANE_LIB_PATH,
+                                   {"pkr_all_", "pkr_any_", "pkr_max_", "pkr_min_", "pkr_sum_",
+                                    "_stride_r", "reduce::", "param_t", "_fns"});
 }
 
 #define TV_TEST_ENTRY_NAME(op) want.insert(#op "_stride_r");

@@ -1,0 +1,170 @@
+// Products of all sixteen operand-type pairs against the long double
+// reference: exact on integer data, within the rounding bound of the
+// accumulation on real data, across the size thresholds, the tile edges and
+// the page layouts, with nothing written past C.
+#include "support.h"
+
+namespace {
+
+using namespace mt;
+
+// Sizes around the cuBLAS thresholds (193 double, 311 single and single
+// complex), the tiles (128 x 10, 192 x 12, 128 x 6), the matrix-vector
+// chunk (768) and every page layout.
+const product_case cases[] = {
+    {1, 5, 1},          {1, 5, 1, 3, 0},     {1, 4, 1, 0, 2},    {1, 3, 1, 2, 2},
+    {193, 3, 2},        {194, 3, 2},         {194, 3, 2, 0, 3},  {194, 3, 2, 2, 0},
+    {194, 3, 2, 3, 3},  {311, 3, 2},         {312, 3, 2},        {312, 40, 1},
+    {312, 3, 1},        {3, 4, 312},         {312, 5, 13, 2, 2}, {311, 3, 2, 3, 3},
+    {384, 17, 12},      {385, 17, 25},       {256, 33, 10},      {257, 33, 21},
+    {200, 770, 1, 0, 2}, {130, 3, 7, 3, 0},  {2, 3, 1, 2, 0},    {194, 1, 6, 1, 1},
+};
+
+constexpr size_t guard = 64;  // bytes after C that must stay untouched
+
+// Runs one product; returns the code and C's pages (host memory for the 1x1
+// same-type results) and checks the guard after them.
+pkrError run(kind a, kind b, const matrix &A, const matrix &B, const product_case &q,
+             std::vector<unsigned char> &out) {
+    const kind rk = result_kind(a, b);
+    const size_t cbytes = size_t(pages_of(q) * q.M * q.N) * rk.size();
+    device_matrix dA(A.bytes), dB(B.bytes);
+    pkrError e;
+    if (q.M == 1 && q.N == 1 && a == b) {
+        out.assign(cbytes + guard, 0xA5);
+        e = call_blas(a, b, dA.p, dB.p, out.data(), q);
+    } else {
+        device_matrix dC(cbytes + guard);
+        e = call_blas(a, b, dA.p, dB.p, dC.p, q);
+        out = dC.read();
+    }
+    for (size_t i = cbytes; i < out.size(); ++i)
+        if (out[i] != 0xA5) {
+            ADD_FAILURE() << "byte " << i - cbytes << " past C written";
+            break;
+        }
+    out.resize(cbytes);
+    return e;
+}
+
+std::string describe(kind a, kind b, const product_case &q) {
+    return worker_name(a, b) + " M=" + std::to_string(q.M) + " K=" + std::to_string(q.K) +
+           " N=" + std::to_string(q.N) + " nA=" + std::to_string(q.nA) +
+           " nB=" + std::to_string(q.nB);
+}
+
+// Integer data: every route gives the exact product; real data: within
+// (K + 2) u sum|a||b| (twice that for complex results) plus the final
+// rounding, u of the result's precision.
+void check_pair(kind a, kind b, bool integers) {
+    const kind rk = result_kind(a, b);
+    unsigned seed = 1;
+    for (const product_case &q : cases) {
+        SCOPED_TRACE(describe(a, b, q));
+        const matrix A = random_matrix(a, size_t(q.M) * q.K * (q.nA ? q.nA : 1), seed++, integers);
+        const matrix B = random_matrix(b, size_t(q.K) * q.N * (q.nB ? q.nB : 1), seed++, integers);
+        std::vector<unsigned char> out;
+        const pkrError e = run(a, b, A, B, q, out);
+        if (!(a == b) && q.M == 1 && q.N == 1) {
+            EXPECT_EQ(e, 9);
+            EXPECT_EQ(out, std::vector<unsigned char>(out.size(), 0xA5));
+            continue;
+        }
+        ASSERT_EQ(e, 0);
+        matrix C(rk, out.size() / rk.size());
+        C.bytes = out;
+        const reference ref = reference_product(A, B, q);
+        const long double f = rk.cplx ? 2 : 1;
+        int bad = 0;
+        for (size_t i = 0; i < C.count() && bad < 5; ++i) {
+            const long double err = std::abs(C.get(i) - ref.c[i]);
+            const long double bound =
+                integers ? 0 : f * (q.K + 2) * rk.u() * ref.scale[i] + rk.u() * std::abs(ref.c[i]);
+            if (err > bound) {
+                ++bad;
+                ADD_FAILURE() << "element " << i << ": " << double(C.get(i).real()) << ","
+                              << double(C.get(i).imag()) << " against "
+                              << double(ref.c[i].real()) << "," << double(ref.c[i].imag());
+            }
+        }
+    }
+}
+
+class Products : public testenv::DeviceTest,
+                 public ::testing::WithParamInterface<std::pair<kind, kind>> {};
+
+TEST_P(Products, ExactOnIntegers) { check_pair(GetParam().first, GetParam().second, true); }
+TEST_P(Products, WithinRoundingBound) { check_pair(GetParam().first, GetParam().second, false); }
+
+std::vector<std::pair<kind, kind>> every_pair() {
+    std::vector<std::pair<kind, kind>> v;
+    for (kind a : all_kinds)
+        for (kind b : all_kinds) v.push_back({a, b});
+    return v;
+}
+INSTANTIATE_TEST_SUITE_P(AllPairs, Products, ::testing::ValuesIn(every_pair()),
+                         [](const ::testing::TestParamInfo<std::pair<kind, kind>> &i) {
+                             return worker_name(i.param.first, i.param.second);
+                         });
+
+// Mixed types: products in double whenever a double takes part; float and
+// double2 results add in double and round once, float2 results round every
+// product and add in single, as do the single-precision pairs. A row of
+// (2^24, 1, 1) against ones tells them apart: 2^24 + 2 or 2^24.
+TEST_F(Products, MixedPrecisionRules) {
+    for (kind a : all_kinds)
+        for (kind b : all_kinds) {
+            if (a == b) continue;
+            const kind rk = result_kind(a, b);
+            const bool wide = (a.dbl || b.dbl) && !(rk.cplx && !rk.dbl);
+            for (int N : {1, 3}) {
+                SCOPED_TRACE(worker_name(a, b) + " N=" + std::to_string(N));
+                const product_case q{200, 3, N};
+                matrix A(a, size_t(q.M) * q.K), B(b, size_t(q.K) * q.N);
+                for (int i = 0; i < q.M; ++i) {
+                    A.set(size_t(i), 16777216.0L);
+                    A.set(size_t(i + q.M), 1);
+                    A.set(size_t(i + 2 * q.M), 1);
+                }
+                for (size_t i = 0; i < B.count(); ++i) B.set(i, 1);
+                std::vector<unsigned char> out;
+                ASSERT_EQ(run(a, b, A, B, q, out), 0);
+                matrix C(rk, out.size() / rk.size());
+                C.bytes = out;
+                for (size_t i = 0; i < C.count(); ++i)
+                    ASSERT_EQ(C.get(i), cld(wide ? 16777218.0L : 16777216.0L)) << "element " << i;
+            }
+        }
+}
+
+// Flag bytes other than 0 and 1 count as true.
+TEST_F(Products, AnyNonzeroFlagByte) {
+    const product_case q{194, 3, 2};
+    const matrix A = random_matrix(kd, 194 * 3, 7, true), B = random_matrix(kc, 6, 8, true);
+    device_matrix dA(A.bytes), dB(B.bytes), dC(194 * 2 * kc.size());
+    ASSERT_EQ(blas(0, 2, 255, 0, dA.p, dB.p, dC.p, q.M, q.K, q.N, 0, 0, 0, 0), 0);
+    matrix C(kc, 194 * 2);
+    C.bytes = dC.read();
+    const reference ref = reference_product(A, B, q);
+    for (size_t i = 0; i < C.count(); ++i) ASSERT_EQ(C.get(i), ref.c[i]);
+}
+
+// An empty inner dimension gives the zero matrix on every route; empty
+// results write nothing.
+TEST_F(Products, EmptyOperands) {
+    for (kind a : all_kinds)
+        for (kind b : all_kinds)
+            for (const product_case &q : {product_case{5, 0, 7}, product_case{400, 0, 1, 2, 0},
+                                          product_case{0, 3, 4}, product_case{4, 3, 0}}) {
+                SCOPED_TRACE(describe(a, b, q));
+                const kind rk = result_kind(a, b);
+                const size_t cbytes = size_t(pages_of(q) * q.M * q.N) * rk.size();
+                device_matrix dA(16 * 3 * 4), dB(16 * 3 * 4), dC(cbytes + guard);
+                EXPECT_EQ(call_blas(a, b, dA.p, dB.p, dC.p, q), 0);
+                std::vector<unsigned char> want(cbytes, 0);
+                want.resize(cbytes + guard, 0xA5);
+                EXPECT_EQ(dC.read(), want);
+            }
+}
+
+}  // namespace

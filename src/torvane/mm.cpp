@@ -14,6 +14,7 @@
 namespace {
 
 constexpr size_t big_bytes = size_t(1) << 20;  // up to here sizes round to powers of two
+constexpr size_t small_bytes = big_bytes / 2;  // up to here blocks share arenas
 constexpr int max_devices = 32;
 
 const size_t cpuhw = 4096;
@@ -115,8 +116,11 @@ int mm_release(mmnexus *nx, int type, int k, void *p) {
     return mmslab_release(&nx->slab[k], &nx->pool, p, &o, &mmzones[type], &nx->hint);
 }
 
-bool in_span(const mmspan &a, const void *p) {
-    return reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(a.arena) < a.size;
+__attribute__((noinline)) int mm_take_full(mmnexus *nx, int type, size_t size, void **out) {
+    size_t s;
+    int k;
+    mm_round(size, &s, &k);
+    return mm_acquire(nx, type, s, k, out);
 }
 
 // Every class in turn, 20 last with each arena's own size as its slot size.
@@ -126,27 +130,29 @@ __attribute__((noinline)) int mm_search(mmnexus *nx, int type, void *p) {
     return -1;
 }
 
+// Arenas never overlap: when the hint's arena holds the block, its class is
+// the only one that can answer.
 __attribute__((noinline)) int mm_release_full(mmnexus *nx, int type, void *p) {
-    return mm_release(nx, type, int(nx->hint.slab - nx->slab), p) == 0 ? 0 : -1;
+    const mmarena *mp = nx->hint.arena;
+    if (!mp || !mmarena_contains(mp, p)) return mm_search(nx, type, p);
+    return mm_release(nx, type, int(mp->owner - nx->slab), p) == 0 ? 0 : -1;
 }
 
 // mmalloc on a chosen allocator state; null stored on failure. Inlined into
 // the entry points, so that the common case is one short call.
 __attribute__((always_inline)) inline int mm_take(mmnexus *nx, int type, size_t size,
                                                   void **out) {
-    size_t s;
-    int k;
-    mm_round(size, &s, &k);
-    if (mmslab_try_acquire(&nx->slab[k], out, s, &nx->hint)) return 0;
-    return mm_acquire(nx, type, s, k, out);
+    // 1 byte to 512 KiB: class k is the bit length of size - 1.
+    if (size - 1 < small_bytes) {
+        const unsigned k = 63u - unsigned(__builtin_clzll(2 * (size - 1) + 1));
+        if (mmslab_try_acquire(&nx->slab[k], out, k, &nx->hint)) return 0;
+    }
+    return mm_take_full(nx, type, size, out);
 }
 
 // mmfree of a non-null block on a chosen allocator state (inlined likewise).
 __attribute__((always_inline)) inline int mm_give(mmnexus *nx, int type, void *p) {
-    // Arenas never overlap: when the hint's live arena holds the block, its
-    // class is the only one that can answer.
-    if (!in_span(nx->hint.a, p)) return mm_search(nx, type, p);
-    if (mmslab_try_release(nx->hint.slab, p, mmzones[type].keep, &nx->hint)) return 0;
+    if (mmslab_try_release(&nx->hint, p, mmzones[type].keep)) return 0;
     return mm_release_full(nx, type, p);
 }
 

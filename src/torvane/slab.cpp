@@ -21,15 +21,29 @@ namespace {
 constexpr size_t chunk_bytes = size_t(1) << 20;
 constexpr size_t pool_chunks = 32;
 
-// The memory of an arena whose bitmap could not be had goes back where it came from.
-void mmarena_underfree(cpool **pool, void *base, size_t size, uint32_t flags,
-                       const mmzone *zone) {
-    if (flags & 1) {
-        if (auto *node = static_cast<cpool *>(std::malloc(sizeof(cpool)))) {
-            node->addr = base;
-            node->next = *pool;
-            *pool = node;
-        }
+// Slot sizes below 1 MiB are powers of two: shifts, not divisions.
+char *mmarena_block(const mmarena *mp, size_t slot, size_t s) {
+    return static_cast<char *>(mp->a.arena) +
+           ((s & (s - 1)) == 0 ? slot << __builtin_ctzll(s) : slot * s);
+}
+
+// The slot at byte offset `off`; false when `off` lies inside a slot.
+bool mmarena_slot(size_t off, size_t slot_size, size_t *slot) {
+    if ((slot_size & (slot_size - 1)) == 0) {
+        *slot = off >> __builtin_ctzll(slot_size);
+        return (off & (slot_size - 1)) == 0;
+    }
+    *slot = off / slot_size;
+    return off % slot_size == 0;
+}
+
+// The memory of an arena whose bitmap could not be had goes back where it
+// came from: a chunk with the very node it was taken with, so that it needs
+// no allocation to return to the head of the pool.
+void mmarena_underfree(cpool **pool, cpool *node, void *base, size_t size, const mmzone *zone) {
+    if (node) {
+        node->next = *pool;
+        *pool = node;
     } else {
         zone->unmap(base, size);
     }
@@ -58,8 +72,9 @@ int mmarena_destroy(cpool **pool, size_t *committed, mmarena *mp, const mmzone *
 }
 
 // Only a head with a successor is handed out, so the last chunk stays for good
-// and the pool is filled once per memory type and device.
-int cpool_satisfy(cpool **pool, size_t s, void **addr, size_t *bitmap, size_t chunk,
+// and the pool is filled once per memory type and device. The chunk comes in
+// its node, which the caller frees once the chunk's arena is made.
+int cpool_satisfy(cpool **pool, size_t s, cpool **taken, size_t *bitmap, size_t chunk,
                   const mmzone *zone) {
     if (!*pool) {
         const size_t bytes = pool_chunks * chunk;
@@ -87,8 +102,7 @@ int cpool_satisfy(cpool **pool, size_t s, void **addr, size_t *bitmap, size_t ch
     cpool *head = *pool;
     if (!head->next) return -1;
     *pool = head->next;
-    *addr = head->addr;
-    std::free(head);
+    *taken = head;
     *bitmap = mm_bitmap_bytes(s, chunk);
     return 0;
 }
@@ -103,7 +117,9 @@ mmarena *mmarena_create(mmslab *slab, cpool **pool, size_t s, const mmzone *zone
     mp->flags = 0;
     void *base = nullptr;
     size_t bitmap = 0;
-    if (size == chunk_bytes && cpool_satisfy(pool, s, &base, &bitmap, chunk_bytes, zone) == 0) {
+    cpool *chunk = nullptr;
+    if (size == chunk_bytes && cpool_satisfy(pool, s, &chunk, &bitmap, chunk_bytes, zone) == 0) {
+        base = chunk->addr;
         mp->flags = 1;
     } else if (zone->map(s, &base, size, &bitmap) != 0) {
         std::free(mp);
@@ -111,17 +127,22 @@ mmarena *mmarena_create(mmslab *slab, cpool **pool, size_t s, const mmzone *zone
     }
     mp->bitmap = static_cast<uint32_t *>(std::calloc(1, bitmap));
     if (!mp->bitmap) {
-        mmarena_underfree(pool, base, size, mp->flags, zone);
+        mmarena_underfree(pool, chunk, base, size, zone);
         std::free(mp);
         return nullptr;
     }
+    std::free(chunk);
     mp->words = static_cast<uint32_t>(bitmap / 4);
     if (n % 32) mp->bitmap[mp->words - 1] = ~uint32_t(0) << (n % 32);
     mp->a.arena = base;
     mp->a.size = size;
     mp->occ = 0;
     mp->lowword = 0;
+    // Slots below 1 MiB are powers of two; a one-slot arena's block is slot 0 whatever its size.
+    mp->shift = static_cast<uint8_t>(n >= 2 ? __builtin_ctzll(s) : 63);
+    mp->in_full = n < 2;
     mp->objsize = s;
+    mp->owner = slab;
     slab->committed += size;
     mmarena **list = n >= 2 ? &slab->avail : &slab->full;
     mp->next = *list;
@@ -144,7 +165,7 @@ bool first_open_word(mmarena *mp, size_t s, uint32_t *w) {
 }
 
 void forget(mmhint *hint, const mmarena *mp) {
-    if (hint && hint->a.arena == mp->a.arena) hint->a = mmspan{nullptr, 0};
+    if (hint && hint->arena == mp) hint->arena = nullptr;
 }
 
 // Clears the slot of `p` in `mp`, slot size *o or the arena's own (written
@@ -174,6 +195,7 @@ int mmslab_acquire(mmslab *slab, cpool **pool, void **addr, size_t s, const mmzo
     while ((mp = slab->avail) != nullptr && !first_open_word(mp, s, &w)) {
         slab->avail = mp->next;
         mp->next = slab->full;
+        mp->in_full = true;
         slab->full = mp;
     }
     if (!mp) {
@@ -190,7 +212,7 @@ int mmslab_acquire(mmslab *slab, cpool **pool, void **addr, size_t s, const mmzo
     *addr = mmarena_block(mp, size_t(w) * 32 + b, s);
     assert(*addr >= mp->a.arena);
     assert((char *)*addr + s <= (char *)mp->a.arena + mp->a.size);
-    mmhint_remember(hint, slab, mp);
+    mmhint_remember(hint, mp);
     return 0;
 }
 
@@ -203,7 +225,7 @@ int mmslab_release(mmslab *slab, cpool **pool, void *p, size_t *o, const mmzone 
         if (!give_back(mp, p, o)) return -1;
         // Stays while in use, or as the only arena of `avail` under the keep rule.
         if (mp->occ > 0 || (zone->keep && slab->avail == mp && !mp->next)) {
-            mmhint_remember(hint, slab, mp);
+            mmhint_remember(hint, mp);
             return 0;
         }
         *link = mp->next;
@@ -214,10 +236,11 @@ int mmslab_release(mmslab *slab, cpool **pool, void *p, size_t *o, const mmzone 
         link = &mp->next;
     if (!mp || !give_back(mp, p, o)) return -1;
     *link = mp->next;
+    mp->in_full = false;
     if (mp->occ > 0 || (zone->keep && !slab->avail)) {
         mp->next = slab->avail;
         slab->avail = mp;
-        mmhint_remember(hint, slab, mp);
+        mmhint_remember(hint, mp);
         return 0;
     }
     forget(hint, mp);

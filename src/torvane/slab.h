@@ -26,6 +26,8 @@ struct mmspan {
     size_t size;  // bytes
 };
 
+struct mmslab;
+
 struct mmarena {
     mmspan a;
     uint32_t occ;      // slots in use
@@ -35,7 +37,10 @@ struct mmarena {
     // Bookkeeping of this implementation, not part of the dumps.
     uint32_t words;    // bitmap words
     uint32_t lowword;  // every word below it is all ones
+    uint8_t shift;     // log2 of the slot size; 63 for a one-slot arena of class 20
+    bool in_full;      // linked in `full`
     size_t objsize;    // slot size the arena was made for
+    mmslab *owner;     // its class
 };
 
 // One size class.
@@ -51,12 +56,11 @@ struct cpool {
     cpool *next;
 };
 
-// The arena that last served or took back a block of an allocator state, and
-// its class: where a free looks first. Cleared when that arena is destroyed,
-// so a span it holds always belongs to a live arena of that class.
+// The arena that last served or took back a block of an allocator state:
+// where a free looks first. Cleared when that arena is destroyed, so it is
+// always null or a live arena.
 struct mmhint {
-    mmspan a;
-    mmslab *slab;
+    mmarena *arena;
 };
 
 // Hands out a block of `s` bytes of the class: the lowest clear bit of the
@@ -85,68 +89,50 @@ inline uint32_t mmarena_reach(const mmarena *mp, size_t s) {
     return need < mp->words ? static_cast<uint32_t>(need) : mp->words;
 }
 
-// Slot sizes below 1 MiB are powers of two: shifts, not divisions.
-inline char *mmarena_block(const mmarena *mp, size_t slot, size_t s) {
-    return static_cast<char *>(mp->a.arena) +
-           ((s & (s - 1)) == 0 ? slot << __builtin_ctzll(s) : slot * s);
-}
-
-// The slot at byte offset `off`; false when `off` lies inside a slot.
-inline bool mmarena_slot(size_t off, size_t slot_size, size_t *slot) {
-    if ((slot_size & (slot_size - 1)) == 0) {
-        *slot = off >> __builtin_ctzll(slot_size);
-        return (off & (slot_size - 1)) == 0;
-    }
-    *slot = off / slot_size;
-    return off % slot_size == 0;
-}
-
-inline void mmhint_remember(mmhint *hint, mmslab *slab, const mmarena *mp) {
-    if (hint && hint->a.arena != mp->a.arena) {
-        hint->a = mp->a;
-        hint->slab = slab;
-    }
+inline void mmhint_remember(mmhint *hint, mmarena *mp) {
+    if (hint) hint->arena = mp;
 }
 
 // ---- Fast paths for the memory manager's calls. Each does what the full
 // call does in its most common case and returns true; in every other case it
 // changes nothing and returns false, and the full call follows.
 
-// mmslab_acquire when the head of `avail` has a clear bit in its lowest word that is not known full
-// and the block passes the checks (where it would not, mmslab_acquire takes
-// the same slot and reports the failed check).
-inline bool mmslab_try_acquire(mmslab *slab, void **addr, size_t s, mmhint *hint) {
+// mmslab_acquire for class k below 20, whose arenas all have slots of 2^k
+// bytes: the head of `avail` has a clear bit in its lowest word that is not
+// known full, and the block passes the checks (where it would not,
+// mmslab_acquire takes the same slot and reports the failed check).
+inline bool mmslab_try_acquire(mmslab *slab, void **addr, unsigned k, mmhint *hint) {
     mmarena *mp = slab->avail;
     if (!mp) return false;
     const uint32_t w = mp->lowword;
-    if (w >= mmarena_reach(mp, s) || ~mp->bitmap[w] == 0) return false;
-    const uint32_t b = static_cast<uint32_t>(__builtin_ctz(~mp->bitmap[w]));
-    char *block = mmarena_block(mp, size_t(w) * 32 + b, s);
-    if (block < mp->a.arena || block + s > static_cast<char *>(mp->a.arena) + mp->a.size)
-        return false;
-    mp->bitmap[w] |= uint32_t(1) << b;
+    if (w >= mp->words) return false;
+    const uint32_t open = ~mp->bitmap[w];
+    if (open == 0) return false;
+    const size_t off = (size_t(w) * 32 + unsigned(__builtin_ctz(open))) << k;
+    if (off + (size_t(1) << k) > mp->a.size) return false;
+    mp->bitmap[w] = ~(open & (open - 1));  // the lowest clear bit set
     ++mp->occ;
-    *addr = block;
-    mmhint_remember(hint, slab, mp);
+    *addr = static_cast<char *>(mp->a.arena) + off;
+    hint->arena = mp;
     return true;
 }
 
-// mmslab_release when the head of `avail` holds the block and keeps it (still
-// in use, or alone under the keep rule). Every arena's slot size is the one
-// it was made for: 2^k in class k, its own size in class 20.
-inline bool mmslab_try_release(mmslab *slab, const void *p, int keep, mmhint *hint) {
-    mmarena *mp = slab->avail;
-    if (!mp || !mmarena_contains(mp, p) || !(mp->occ > 1 || (keep && !mp->next))) return false;
-    size_t slot;
-    const size_t off = static_cast<const char *>(p) - static_cast<const char *>(mp->a.arena);
-    if (!mmarena_slot(off, mp->objsize, &slot)) return false;
-    const uint32_t w = static_cast<uint32_t>(slot / 32);
+// mmslab_release when the hint's arena holds the block and keeps it in
+// `avail`: still in use, or alone there under the keep rule.
+inline bool mmslab_try_release(const mmhint *hint, const void *p, int keep) {
+    mmarena *mp = hint->arena;
+    if (!mp) return false;
+    const size_t off = reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(mp->a.arena);
+    if (off >= mp->a.size || mp->in_full || (off & ((size_t(1) << mp->shift) - 1)) != 0)
+        return false;
+    const size_t slot = off >> mp->shift;
+    uint32_t *word = mp->bitmap + slot / 32;
     const uint32_t bit = uint32_t(1) << (slot % 32);
-    if (!(mp->bitmap[w] & bit)) return false;
-    mp->bitmap[w] &= ~bit;
-    if (w < mp->lowword) mp->lowword = w;
+    if (!(*word & bit)) return false;
+    if (mp->occ == 1 && !(keep && mp->owner->avail == mp && !mp->next)) return false;
+    *word &= ~bit;
+    if (slot / 32 < mp->lowword) mp->lowword = uint32_t(slot / 32);
     --mp->occ;
-    mmhint_remember(hint, slab, mp);
     return true;
 }
 

@@ -6,15 +6,14 @@
 // parallel without touching a daemon that may really be running, each test
 // process moves into a mount namespace of its own (a user namespace too when
 // it is not root) and bind-mounts a fresh directory over /tmp; the daemon it
-// starts inherits that view. Where namespaces are not allowed, the processes
-// take turns on the real /tmp under a lock file instead.
+// starts inherits that view. Where namespaces are not allowed there is no
+// sandbox, and the tests skip: the real /tmp may hold a running daemon's socket.
 #pragma once
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -24,6 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -55,27 +55,29 @@ inline std::string readFile(const std::string &path) {
     return s.str();
 }
 
-// A private /tmp for this process, or the shared one under a lock.
+// A private /tmp for this process.
 class Sandbox {
   public:
     Sandbox() = default;
     Sandbox(const Sandbox &) = delete;
     Sandbox &operator=(const Sandbox &) = delete;
 
+    // False with the reason when there is no private /tmp; unavailable() then
+    // tells whether this system allows none, rather than that something failed.
     bool setup(std::string *error) {
         char name[] = "/tmp/pelkord-test-XXXXXX";
         if (mkdtemp(name) == nullptr) return fail(error, "mkdtemp");
         hostDir_ = name;
         chmod(name, 01777);  // as /tmp itself, for a daemon run as another user
-        if (enterNamespace() && keepBuildTreeVisible() &&
-            mount(hostDir_.c_str(), "/tmp", nullptr, MS_BIND | MS_REC, nullptr) == 0) {
-            mounted_ = true;
-            dir = "/tmp";
-        } else {
-            lockFd_ = open("/tmp/pelkord-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-            if (lockFd_ < 0 || flock(lockFd_, LOCK_EX) != 0) return fail(error, "lock");
-            dir = hostDir_;
+        if (!enterNamespace()) {
+            unavailable_ = true;
+            return fail(error, "no private /tmp here (mount namespaces are not allowed)");
         }
+        if (!keepBuildTreeVisible()) return fail(error, "binding the build tree");
+        if (mount(hostDir_.c_str(), "/tmp", nullptr, MS_BIND | MS_REC, nullptr) != 0)
+            return fail(error, "binding the private /tmp");
+        mounted_ = true;
+        dir = "/tmp";
         socketPath = "/tmp/pelkord.sock";
         // Orphaned daemons (the background child) come back to this process to be reaped.
         prctl(PR_SET_CHILD_SUBREAPER, 1);
@@ -84,19 +86,14 @@ class Sandbox {
 
     ~Sandbox() {
         std::error_code ignored;
-        if (mounted_) {
-            umount2("/tmp", MNT_DETACH);
-            // Never delete through a bound build tree.
-            for (const std::string &b : bound_)
-                if (umount2(b.c_str(), MNT_DETACH) != 0 || rmdir(b.c_str()) != 0) hostDir_.clear();
-        } else {
-            std::filesystem::remove(socketPath, ignored);
-        }
+        if (mounted_) umount2("/tmp", MNT_DETACH);
+        // Never delete through a bound build tree.
+        for (const std::string &b : bound_)
+            if (umount2(b.c_str(), MNT_DETACH) != 0 || rmdir(b.c_str()) != 0) hostDir_.clear();
         if (!hostDir_.empty()) std::filesystem::remove_all(hostDir_, ignored);
-        if (lockFd_ >= 0) close(lockFd_);
     }
 
-    bool isolated() const { return mounted_; }
+    bool unavailable() const { return unavailable_; }
 
     std::string dir;         // where clients bind and daemon output goes
     std::string socketPath;  // the daemon's socket as this process sees it
@@ -140,9 +137,8 @@ class Sandbox {
     }
 
     std::string hostDir_;
-    bool mounted_ = false;
+    bool mounted_ = false, unavailable_ = false;
     std::vector<std::string> bound_;
-    int lockFd_ = -1;
 };
 
 // One run of the daemon binary in a process group of its own, its standard
@@ -347,11 +343,12 @@ class Client {
     std::string path;  // empty for an unnamed client
 
   private:
+    // A name of the full 108 bytes goes without a terminating zero.
     static sockaddr_un address(const std::string &p) {
         sockaddr_un a;
         std::memset(&a, 0, sizeof a);
         a.sun_family = AF_UNIX;
-        std::strncpy(a.sun_path, p.c_str(), sizeof a.sun_path - 1);
+        std::memcpy(a.sun_path, p.data(), std::min(p.size(), sizeof a.sun_path));
         return a;
     }
 

@@ -38,6 +38,32 @@ struct fake_zone {
         return 0;
     }
 };
+// Host allocations of the slab layer that fail on request: the test links
+// with malloc and calloc wrapped. After `skip` more allocations, `fail` fail.
+struct host_faults {
+    static inline int skip = 0, fail = 0;
+    static bool take() {
+        if (fail == 0) return false;
+        if (skip > 0) {
+            --skip;
+            return false;
+        }
+        --fail;
+        return true;
+    }
+};
+
+}  // namespace
+
+extern "C" void *__real_malloc(size_t n);
+extern "C" void *__real_calloc(size_t n, size_t size);
+extern "C" void *__wrap_malloc(size_t n) { return host_faults::take() ? nullptr : __real_malloc(n); }
+extern "C" void *__wrap_calloc(size_t n, size_t size) {
+    return host_faults::take() ? nullptr : __real_calloc(n, size);
+}
+
+namespace {
+
 const size_t page = 4096;
 const mmzone keeping{"keeping", fake_zone::map, fake_zone::unmap, 1, &page};
 const mmzone plain{"plain", fake_zone::map, fake_zone::unmap, 0, &page};
@@ -49,6 +75,7 @@ protected:
 
     void SetUp() override {
         fake_zone::maps = fake_zone::unmaps = fake_zone::fail_maps = fake_zone::fail_unmaps = 0;
+        host_faults::skip = host_faults::fail = 0;
     }
     // The host records go back, so that leak checks see only real leaks.
     void TearDown() override {
@@ -241,6 +268,40 @@ TEST_F(Slab, FailedMappings) {
     EXPECT_EQ(cls[4].committed, 0u);
     EXPECT_EQ(give(4, own), -1);
     EXPECT_EQ(give(10, chunk), 0);
+}
+
+// An arena whose bitmap cannot be had gives its memory back where it came
+// from, also when the host has no memory left at all: a pool chunk returns
+// to the head of the pool in the node it was taken with.
+TEST_F(Slab, MemoryGoesBackWhenTheBitmapCannotBeHad) {
+    void *first = take(10, 1024);  // fills the pool
+    ASSERT_NE(first, nullptr);
+    const size_t nodes = pool_nodes();
+    void *const head = pool->addr;
+    void *p = &p;
+    host_faults::skip = 1;  // the arena record; then nothing more
+    host_faults::fail = 1000;
+    const int r = mmslab_acquire(&cls[4], &pool, &p, 16, &plain);
+    host_faults::fail = 0;
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(cls[4].avail, nullptr);
+    EXPECT_EQ(cls[4].committed, 0u);
+    EXPECT_EQ(pool_nodes(), nodes);
+    ASSERT_NE(pool, nullptr);
+    EXPECT_EQ(pool->addr, head);
+    EXPECT_EQ(take(4, 16), head);  // the next arena gets that chunk
+    EXPECT_EQ(pool_nodes(), nodes - 1);
+
+    // Memory mapped for the arena alone goes back to the zone.
+    host_faults::skip = 1;
+    host_faults::fail = 1000;
+    EXPECT_EQ(mmslab_acquire(&cls[20], &pool, &p, 2 * MiB, &plain), -1);
+    host_faults::fail = 0;
+    EXPECT_EQ(fake_zone::last_map, 2 * MiB);
+    EXPECT_EQ(fake_zone::unmaps, 1);
+    EXPECT_EQ(cls[20].full, nullptr);
+    EXPECT_EQ(cls[20].committed, 0u);
 }
 
 TEST_F(Slab, Class20KeptArena) {

@@ -116,21 +116,28 @@ int findFreeSlot() {
     return -1;
 }
 
-void sendClientReply(int sock, const sockaddr_un *client, socklen_t clientLength, int32_t pid,
+// True when the reply went out.
+bool sendClientReply(int sock, const sockaddr_un *client, socklen_t clientLength, int32_t pid,
                      int32_t id) {
     trace("Assigning client %d to worker id %d.\n", int(pid), int(id));
     reply_t reply = {1, id};
     // Never wait for a client that does not read its replies: one stalled
     // client must not stop the daemon from serving everyone else.
-    (void)sendto(sock, &reply, sizeof reply, MSG_DONTWAIT,
-                 reinterpret_cast<const sockaddr *>(client), clientLength);
+    if (sendto(sock, &reply, sizeof reply, MSG_DONTWAIT, reinterpret_cast<const sockaddr *>(client),
+               clientLength) == ssize_t(sizeof reply))
+        return true;
+    const int error = errno;
+    trace("Unable to send the reply to client %d: %s.\n", int(pid), std::strerror(error));
+    return false;
 }
 
 void handleClientRequest(int sock, const char *data, const sockaddr_un *client,
                          socklen_t clientLength) {
     pkt_t pkt;
     std::memcpy(&pkt, data, sizeof pkt);
-    if (pkt.type != 0) return;
+    // No process has an id of 0 or below, and kill() with one always finds a
+    // target: such a slot would never be swept.
+    if (pkt.type != 0 || pkt.pid <= 0) return;
 
     int slot = findFreeSlot();
     if (slot < 0) {
@@ -148,9 +155,14 @@ void handleClientRequest(int sock, const char *data, const sockaddr_un *client,
 
     if (slot >= 0) {
         trace("Found an available slot at %d\n", slot);
-        workers[slot].pid = pkt.pid;
-        workers[slot].inUse = 1;
-        sendClientReply(sock, client, clientLength, pkt.pid, slot);
+        // Assigned only once the client has been told: an id nobody knows of
+        // would be lost until the client's process ended.
+        if (sendClientReply(sock, client, clientLength, pkt.pid, slot)) {
+            workers[slot].pid = pkt.pid;
+            workers[slot].inUse = 1;
+        } else {
+            trace("Worker id %d stays free.\n", slot);
+        }
     } else {
         trace("No available slots found.  Denying the client a worker id.\n");
         sendClientReply(sock, client, clientLength, pkt.pid, -1);
@@ -261,6 +273,9 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "Client path is %.*s\n", int(nameLength), client.sun_path);
         }
         trace("Received a client request.\n");
+        // A sender's name of the full 108 bytes comes with a length that counts
+        // a terminating zero beyond the address object; sendto refuses that.
+        if (clientLength > sizeof client) clientLength = sizeof client;
         if (received == ssize_t(sizeof(pkt_t)))
             handleClientRequest(sock, buffer, &client, clientLength);
         else

@@ -4,10 +4,10 @@
 # library with kernels would carry a copy of its own, with its own kernel
 # registry and its own pending error, and the seam could neither launch their
 # kernels nor read their errors. The driver API is looked up at run time too
-# (driver.cpp). libcublas.so needs no driver to load and is linked directly.
+# (driver.cpp), so devdriver links nothing of the toolkit. libcublas.so needs
+# no driver to load and is linked directly.
 find_package(Threads REQUIRED)
 set_target_properties(devseam PROPERTIES CUDA_RUNTIME_LIBRARY Shared)
 # The toolkit's headers reach every user: devtypes.h takes its vector types from them.
-target_link_libraries(devseam PUBLIC CUDA::toolkit
-                              PRIVATE CUDA::cudart CUDA::cublas ${CMAKE_DL_LIBS} Threads::Threads)
-
+target_link_libraries(devdriver PUBLIC CUDA::toolkit PRIVATE ${CMAKE_DL_LIBS} Threads::Threads)
+target_link_libraries(devseam PRIVATE CUDA::cudart CUDA::cublas Threads::Threads)

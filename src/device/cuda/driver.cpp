@@ -12,6 +12,7 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <mutex>
 #include <set>
 
@@ -65,6 +66,7 @@ const loaded &driver_state() {
 std::mutex contexts_mutex;
 std::set<drv_context_rec *> live;
 thread_local drv_context_rec *current_record = nullptr;
+std::atomic<context_reset_fn> context_reset{nullptr};
 
 bool is_live(drv_context_rec *c) {
     std::lock_guard<std::mutex> lock(contexts_mutex);
@@ -82,6 +84,8 @@ int initialized(const driver_api *d) {
 }  // namespace
 
 const driver_api *driver() { return driver_state().api; }
+
+void on_context_reset(context_reset_fn fn) { context_reset.store(fn); }
 
 }  // namespace cuda
 
@@ -148,7 +152,7 @@ int drv_ctx_destroy(drv_context ctx) {
     unsigned flags = 0;
     int active = 1;
     if (d->cuDevicePrimaryCtxGetState(ctx->device, &flags, &active) == 0 && !active)
-        cuda::textures_lost(ctx->ctx);
+        if (cuda::context_reset_fn reset = cuda::context_reset.load()) reset(ctx->ctx);
     return 0;
 }
 

@@ -1,8 +1,10 @@
 // State shared by the sources of the real-GPU backend.
 //
-// The runtime is linked statically into libdevseam; the driver is never
-// linked: its entry points are looked up at run time in libcuda.so.1, so that
-// the library loads (and reports errors) on a machine without a GPU driver.
+// Two libraries: libdevdriver, the driver side alone, which needs nothing of
+// the toolkit at run time (the daemon uses only it), and libdevseam, the
+// runtime, textures and cuBLAS over it. The driver is never linked: its entry
+// points are looked up at run time in libcuda.so.1, so that both load (and
+// report errors) on a machine without a GPU driver.
 #pragma once
 
 #include "../device.h"
@@ -38,8 +40,11 @@ struct driver_api {
 const driver_api *driver();
 
 // Called by drv_ctx_destroy when its release reset the primary context `ctx`:
-// the texture objects created in it are gone with it.
+// the texture objects created in it are gone with it. The runtime side
+// registers it when it loads; the driver side alone has no textures.
 void textures_lost(CUcontext ctx);
+using context_reset_fn = void (*)(CUcontext ctx);
+void on_context_reset(context_reset_fn fn);
 
 }  // namespace cuda
 }  // namespace dev

@@ -117,6 +117,10 @@ void textures_lost(CUcontext ctx) {
 }
 }  // namespace cuda
 
+namespace {
+const bool watching_contexts = (cuda::on_context_reset(cuda::textures_lost), true);
+}  // namespace
+
 // Without an error channel: the current context's device, else 512, the
 // alignment of every device so far.
 size_t texture_alignment() {

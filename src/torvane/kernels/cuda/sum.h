@@ -5,7 +5,16 @@
 
 #include "reduce_frame.h"
 
+#include <limits>
+
 namespace reduce {
+
+#ifndef __CUDA_ARCH__
+// The host finish rounds as x87's extended format does; where long double is
+// another format, vector sums would round differently without a sign.
+static_assert(std::numeric_limits<long double>::digits == 64,
+              "the host finish of sum needs a long double with a 64-bit significand");
+#endif
 
 struct sum_rule {
     // The single-precision real and logical workers pick their kernel by the

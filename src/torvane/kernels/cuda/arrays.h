@@ -80,6 +80,17 @@ constexpr unsigned slot_in(type_list<L...>) {
     return at;
 }
 
+// The kernel of slot S from the table of element type E's precision, DL and
+// SL being the lists of the double and the single table.
+template <class E, class S, class DL, class SL, class Fn, size_t ND, size_t NS>
+Fn pick(const std::array<Fn, ND> &dbl, const std::array<Fn, NS> &sgl) {
+    static_assert(ND == DL::size && NS == SL::size, "a table holds its list");
+    if constexpr (is_double<E>)
+        return dbl[slot_in<S>(DL{})];
+    else
+        return sgl[slot_in<S>(SL{})];
+}
+
 // A kernel table from a list of types: K<T>::get() is T's kernel.
 template <class Fn, template <class> class K, class... T>
 std::array<Fn, sizeof...(T)> table_of(type_list<T...>) {

@@ -40,10 +40,7 @@ template <class E, bool batched, class Rec>
 kernel_fn<Rec> pick(const std::array<kernel_fn<Rec>, double_elements::size> &dbl,
                     const std::array<kernel_fn<Rec>, single_elements::size> &sgl) {
     using slot_type = typename std::conditional<batched, tesk<E>, E>::type;
-    if constexpr (arrays::is_double<E>)
-        return dbl[arrays::slot_in<slot_type>(double_elements{})];
-    else
-        return sgl[arrays::slot_in<slot_type>(single_elements{})];
+    return arrays::pick<E, slot_type, double_elements, single_elements>(dbl, sgl);
 }
 
 // Blocks of 16 x 16 over the tiles of a page; with pages (count > 0) the

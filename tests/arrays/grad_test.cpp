@@ -117,7 +117,7 @@ void check_type(grad_fn fn, const char *kernel) {
 TEST(Grad, EveryTypeMatchesTheModel) {
     testenv::device_env env;
 #if defined(DEV_BACKEND_SIM)
-    sim::log_calls(true);
+    start_log();
 #endif
     check_type<double>(&pkr_grad_f64, "double");
     check_type<float>(&pkr_grad_f32, "float");

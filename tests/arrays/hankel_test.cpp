@@ -44,7 +44,7 @@ TEST(Hankel, EveryEntryMatchesTheModel) {
     testenv::device_env env;
     ASSERT_EQ(sizeof entries / sizeof entries[0], 24u);
 #if defined(DEV_BACKEND_SIM)
-    sim::log_calls(true);
+    start_log();
 #endif
     unsigned seed = 1;
     for (const entry &e : entries) {

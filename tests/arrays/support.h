@@ -41,6 +41,12 @@ inline pkrError last_error() {
 void leave_pending();
 
 #if defined(DEV_BACKEND_SIM)
+// Records the calling thread's device calls from here on.
+inline void start_log() {
+    sim::log_calls(true);
+    sim::clear_calls();
+}
+
 // The calling thread's latest launch in the simulated device's call log.
 inline sim::call last_launch() {
     const std::vector<sim::call> calls = sim::calls();

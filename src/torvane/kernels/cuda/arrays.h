@@ -4,6 +4,7 @@
 #pragma once
 
 #include "device/kernel.h"
+#include "launch.h"
 #include "torvane_arrays.h"
 
 #include <array>
@@ -65,6 +66,11 @@ DEV_HOSTDEV inline To convert(const From &v) {
     To o;
     assemble(o, static_cast<P>(real_part(v)), static_cast<P>(imag_part(v)));
     return o;
+}
+
+// Blocks of 16 x 16 threads over an m x n array, x along m.
+constexpr launch::shape tiles_16(uint64_t m, uint64_t n) {
+    return {launch::ceil_div(m, 16), launch::ceil_div(n, 16), 16, 16};
 }
 
 // Lists of element types; a type's place in its list is its slot in a kernel

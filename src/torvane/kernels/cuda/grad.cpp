@@ -1,13 +1,11 @@
 // The gradient entries and their launcher.
 #include "grad.h"
-#include "launch.h"
 
 namespace gradients {
 namespace {
 
 pkrError grad(void *dslow, void *dfast, void *in, unsigned m, unsigned n, kernel_fn kernel) {
-    const launch::shape s{launch::ceil_div(m, 16), launch::ceil_div(n, 16), 16, 16};
-    return launch::run(launch::standard, kernel, s, param_t{dslow, dfast, in, m, n});
+    return launch::run(launch::standard, kernel, arrays::tiles_16(m, n), param_t{dslow, dfast, in, m, n});
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // The Hankel entries and their launcher.
 #include "hankel.h"
-#include "launch.h"
 
 namespace hankel_matrix {
 namespace {
@@ -20,8 +19,7 @@ kernel_fn kernel_of() {
 }
 
 pkrError hank(void *out, unsigned m, void *c, unsigned n, void *r, kernel_fn kernel) {
-    const launch::shape s{launch::ceil_div(m, 16), launch::ceil_div(n, 16), 16, 16};
-    return launch::run(launch::standard, kernel, s, param_t{out, m, c, n, r});
+    return launch::run(launch::standard, kernel, arrays::tiles_16(m, n), param_t{out, m, c, n, r});
 }
 
 }  // namespace

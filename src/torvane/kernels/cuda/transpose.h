@@ -4,7 +4,6 @@
 #pragma once
 
 #include "arrays.h"
-#include "launch.h"
 
 namespace transposing {
 
@@ -49,8 +48,9 @@ kernel_fn<Rec> pick(const std::array<kernel_fn<Rec>, double_elements::size> &dbl
 template <class Rec>
 pkrError run(const void *in, void *out, unsigned m, unsigned n, unsigned count, kernel_fn<Rec> single,
              kernel_fn<Rec> batched) {
-    const uint64_t blocks = launch::ceil_div(m, 16);
-    const launch::shape s{count ? count * blocks : blocks, launch::ceil_div(n, 16), 16, 16};
+    launch::shape s = arrays::tiles_16(m, n);
+    const uint64_t blocks = s.grid_x;
+    if (count) s.grid_x = count * blocks;
     Rec p{};
     p.in = in;
     p.out = out;

@@ -22,59 +22,34 @@ using single_elements = arrays::type_list<arrays::logical, unsigned, int, float>
 extern const std::array<kernel_fn, double_elements::size> gradient_64_fn;
 extern const std::array<kernel_fn, single_elements::size> gradient_32_fn;
 
-// How an element type differences and halves, in its working type W.
+// What the kernel holds of an element: the element itself, or for logical
+// input 1 for any nonzero byte (its result is true where nonzero).
 template <class T>
-struct arithmetic;
-template <>
-struct arithmetic<float> {
-    using W = float;
-    DEV_HOSTDEV static W load(float v) { return v; }
-    DEV_HOSTDEV static float store(W v) { return v; }
-    DEV_HOSTDEV static W zero() { return 0.0f; }
-    DEV_HOSTDEV static W diff(W a, W b) { return a - b; }
-    // Its own multiply, so that nothing fuses it with the difference.
-    __device__ static W half(W d) { return __fmul_rn(d, 0.5f); }
+struct working {
+    using W = T;
+    DEV_HOSTDEV static W load(T v) { return v; }
+    DEV_HOSTDEV static T store(W v) { return v; }
 };
 template <>
-struct arithmetic<double> {
-    using W = double;
-    DEV_HOSTDEV static W load(double v) { return v; }
-    DEV_HOSTDEV static double store(W v) { return v; }
-    DEV_HOSTDEV static W zero() { return 0.0; }
-    DEV_HOSTDEV static W diff(W a, W b) { return a - b; }
-    __device__ static W half(W d) { return __dmul_rn(d, 0.5); }
-};
-// Wrapping differences, taken in unsigned arithmetic (signed overflow is
-// undefined); halves truncated toward zero.
-template <>
-struct arithmetic<int> {
-    using W = int;
-    DEV_HOSTDEV static W load(int v) { return v; }
-    DEV_HOSTDEV static int store(W v) { return v; }
-    DEV_HOSTDEV static W zero() { return 0; }
-    DEV_HOSTDEV static W diff(W a, W b) { return int(unsigned(a) - unsigned(b)); }
-    DEV_HOSTDEV static W half(W d) { return d / 2; }
-};
-template <>
-struct arithmetic<unsigned> {
-    using W = unsigned;
-    DEV_HOSTDEV static W load(unsigned v) { return v; }
-    DEV_HOSTDEV static unsigned store(W v) { return v; }
-    DEV_HOSTDEV static W zero() { return 0u; }
-    DEV_HOSTDEV static W diff(W a, W b) { return a - b; }
-    DEV_HOSTDEV static W half(W d) { return d >> 1; }
-};
-// Any nonzero byte is 1; the int rule then gives -1, 0 or 1, and the result
-// is true where that is nonzero.
-template <>
-struct arithmetic<arrays::logical> {
+struct working<arrays::logical> {
     using W = int;
     DEV_HOSTDEV static W load(arrays::logical v) { return v != 0; }
     DEV_HOSTDEV static arrays::logical store(W v) { return v != 0; }
-    DEV_HOSTDEV static W zero() { return 0; }
-    DEV_HOSTDEV static W diff(W a, W b) { return a - b; }
-    DEV_HOSTDEV static W half(W d) { return d / 2; }
 };
+
+// Differences: in the element type; int wraps, taken in unsigned arithmetic
+// (signed overflow is undefined).
+template <class W>
+DEV_HOSTDEV inline W delta(W a, W b) {
+    return a - b;
+}
+DEV_HOSTDEV inline int delta(int a, int b) { return int(unsigned(a) - unsigned(b)); }
+// Halves: own multiplies for the reals, so that nothing fuses them with the
+// difference; int truncates toward zero, unsigned shifts.
+__device__ inline float halve(float d) { return __fmul_rn(d, 0.5f); }
+__device__ inline double halve(double d) { return __dmul_rn(d, 0.5); }
+DEV_HOSTDEV inline int halve(int d) { return d / 2; }
+DEV_HOSTDEV inline unsigned halve(unsigned d) { return d >> 1; }
 
 }  // namespace gradients
 
@@ -86,7 +61,8 @@ namespace {
 // extent of 1 has derivative 0 along it.
 template <class T>
 __global__ void gradient(gradients::param_t p) {
-    using A = gradients::arithmetic<T>;
+    using namespace gradients;
+    using A = working<T>;
     using W = typename A::W;
     __shared__ W tile[18][18];
     const unsigned tx = threadIdx.x, ty = threadIdx.y;
@@ -110,21 +86,21 @@ __global__ void gradient(gradients::param_t p) {
     const W c = tile[tx + 1][ty + 1];
     W slow, fast;
     if (m == 1)
-        slow = A::zero();
+        slow = W(0);
     else if (i == 0)
-        slow = A::diff(tile[tx + 2][ty + 1], c);
+        slow = delta(tile[tx + 2][ty + 1], c);
     else if (i == m - 1)
-        slow = A::diff(c, tile[tx][ty + 1]);
+        slow = delta(c, tile[tx][ty + 1]);
     else
-        slow = A::half(A::diff(tile[tx + 2][ty + 1], tile[tx][ty + 1]));
+        slow = halve(delta(tile[tx + 2][ty + 1], tile[tx][ty + 1]));
     if (n == 1)
-        fast = A::zero();
+        fast = W(0);
     else if (j == 0)
-        fast = A::diff(tile[tx + 1][ty + 2], c);
+        fast = delta(tile[tx + 1][ty + 2], c);
     else if (j == n - 1)
-        fast = A::diff(c, tile[tx + 1][ty]);
+        fast = delta(c, tile[tx + 1][ty]);
     else
-        fast = A::half(A::diff(tile[tx + 1][ty + 2], tile[tx + 1][ty]));
+        fast = halve(delta(tile[tx + 1][ty + 2], tile[tx + 1][ty]));
     static_cast<T *>(p.dslow)[i * n + j] = A::store(slow);
     static_cast<T *>(p.dfast)[i * n + j] = A::store(fast);
 }

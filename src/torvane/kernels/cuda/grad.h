@@ -65,42 +65,44 @@ __global__ void gradient(gradients::param_t p) {
     using A = working<T>;
     using W = typename A::W;
     __shared__ W tile[18][18];
-    const unsigned tx = threadIdx.x, ty = threadIdx.y;
-    const uint64_t i = uint64_t(blockIdx.x) * 16 + tx, j = uint64_t(blockIdx.y) * 16 + ty;
+    // Within a block a warp runs along j, so that it reads and writes
+    // consecutive elements.
+    const unsigned ti = threadIdx.y, tj = threadIdx.x;
+    const uint64_t i = uint64_t(blockIdx.x) * 16 + ti, j = uint64_t(blockIdx.y) * 16 + tj;
     const uint64_t m = p.m, n = p.n;
     const T *in = static_cast<const T *>(p.in);
     const bool inside = i < m && j < n;
     if (inside) {
-        tile[tx + 1][ty + 1] = A::load(in[i * n + j]);
-        if (tx == 0 && i != 0)
-            tile[0][ty + 1] = A::load(in[(i - 1) * n + j]);
-        else if (tx == 15 && i != m - 1)
-            tile[17][ty + 1] = A::load(in[(i + 1) * n + j]);
-        if (ty == 0 && j != 0)
-            tile[tx + 1][0] = A::load(in[i * n + j - 1]);
-        else if (ty == 15 && j != n - 1)
-            tile[tx + 1][17] = A::load(in[i * n + j + 1]);
+        tile[ti + 1][tj + 1] = A::load(in[i * n + j]);
+        if (ti == 0 && i != 0)
+            tile[0][tj + 1] = A::load(in[(i - 1) * n + j]);
+        else if (ti == 15 && i != m - 1)
+            tile[17][tj + 1] = A::load(in[(i + 1) * n + j]);
+        if (tj == 0 && j != 0)
+            tile[ti + 1][0] = A::load(in[i * n + j - 1]);
+        else if (tj == 15 && j != n - 1)
+            tile[ti + 1][17] = A::load(in[i * n + j + 1]);
     }
     __syncthreads();
     if (!inside) return;
-    const W c = tile[tx + 1][ty + 1];
+    const W c = tile[ti + 1][tj + 1];
     W slow, fast;
     if (m == 1)
         slow = W(0);
     else if (i == 0)
-        slow = delta(tile[tx + 2][ty + 1], c);
+        slow = delta(tile[ti + 2][tj + 1], c);
     else if (i == m - 1)
-        slow = delta(c, tile[tx][ty + 1]);
+        slow = delta(c, tile[ti][tj + 1]);
     else
-        slow = halve(delta(tile[tx + 2][ty + 1], tile[tx][ty + 1]));
+        slow = halve(delta(tile[ti + 2][tj + 1], tile[ti][tj + 1]));
     if (n == 1)
         fast = W(0);
     else if (j == 0)
-        fast = delta(tile[tx + 1][ty + 2], c);
+        fast = delta(tile[ti + 1][tj + 2], c);
     else if (j == n - 1)
-        fast = delta(c, tile[tx + 1][ty]);
+        fast = delta(c, tile[ti + 1][tj]);
     else
-        fast = halve(delta(tile[tx + 1][ty + 2], tile[tx + 1][ty]));
+        fast = halve(delta(tile[ti + 1][tj + 2], tile[ti + 1][tj]));
     static_cast<T *>(p.dslow)[i * n + j] = A::store(slow);
     static_cast<T *>(p.dfast)[i * n + j] = A::store(fast);
 }

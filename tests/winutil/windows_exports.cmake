@@ -1,0 +1,62 @@
+# Builds the utilities as a Windows DLL for x86-64 and x86 (clang in MSVC mode,
+# lld-link, an import library for the MEX library from llvm-dlltool) and checks
+# that each export table lists exactly the seven names as MSVC decorates them.
+foreach(tool CLANG LLD_LINK DLLTOOL READOBJ)
+  if(NOT ${tool} OR ${tool} MATCHES "NOTFOUND$")
+    message("skipped: ${tool} not found")
+    cmake_language(EXIT 77)
+  endif()
+endforeach()
+
+set(want64 "?divup@@YA_K_K0@Z" "?divup_rows@@YA?AUdim3@@III@Z" "?eq@@YA_NPEBUmxArray_tag@@PEBD@Z"
+           "?eq_helper@@YA_NIPEB_WPEBD@Z" "?log2@@YAII@Z" "?nextpow2@@YAII@Z" "?prod@@YA_KIPEB_K@Z")
+set(want32 "?divup@@YAHHH@Z" "?divup_rows@@YA?AUdim3@@III@Z" "?eq@@YA_NPBUmxArray_tag@@PBD@Z"
+           "?eq_helper@@YA_NIPB_WPBD@Z" "?log2@@YAII@Z" "?nextpow2@@YAII@Z" "?prod@@YAHIPBH@Z")
+
+file(MAKE_DIRECTORY ${WORK})
+file(WRITE ${WORK}/libmx.def "LIBRARY libmx.dll\nEXPORTS\nmxIsChar\nmxGetChars\nmxGetNumberOfElements\n")
+
+function(run)
+  execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc OUTPUT_VARIABLE out
+                  ERROR_VARIABLE out)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+set(failed FALSE)
+foreach(form 64 32)
+  if(form EQUAL 64)
+    set(triple x86_64-pc-windows-msvc)
+    set(machine x64)
+    set(dllmachine i386:x86-64)
+  else()
+    set(triple i686-pc-windows-msvc)
+    set(machine x86)
+    set(dllmachine i386)
+  endif()
+  run(${CLANG} --target=${triple} -DWINUTIL_BARE -O2 -fno-exceptions -c ${SOURCE} -o winutil${form}.obj)
+  run(${DLLTOOL} -m ${dllmachine} -d libmx.def -l libmx${form}.lib)
+  run(${LLD_LINK} /dll /noentry /nodefaultlib /machine:${machine} winutil${form}.obj libmx${form}.lib
+      /out:knorlmex${form}.dll)
+  run(${READOBJ} --coff-exports knorlmex${form}.dll)
+  string(REGEX MATCHALL "Name: [^\n]+" lines "${out}")
+  set(got "")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^Name: " "" name "${line}")
+    list(APPEND got "${name}")
+  endforeach()
+  list(SORT got)
+  set(want ${want${form}})
+  list(SORT want)
+  if(got STREQUAL want)
+    message("${triple}: exactly the seven names")
+  else()
+    message("${triple}: exports differ\n want: ${want}\n  got: ${got}")
+    set(failed TRUE)
+  endif()
+endforeach()
+if(failed)
+  message(FATAL_ERROR "export tables differ")
+endif()

@@ -266,46 +266,7 @@ inline double __hiloint2double(int hi, int lo) {
 inline int __double2hiint(double v) { return int((unsigned long long)__double_as_longlong(v) >> 32); }
 inline int __double2loint(double v) { return int(unsigned(__double_as_longlong(v))); }
 
-inline int __float2int_rn(float v) { return ::sim::detail::sat_cast<int>(std::nearbyint(v)); }
-inline int __float2int_rz(float v) { return ::sim::detail::sat_cast<int>(std::trunc(v)); }
-inline unsigned __float2uint_rn(float v) {
-    return ::sim::detail::sat_cast<unsigned>(std::nearbyint(v));
-}
-inline unsigned __float2uint_rz(float v) { return ::sim::detail::sat_cast<unsigned>(std::trunc(v)); }
-inline int __double2int_rn(double v) { return ::sim::detail::sat_cast<int>(std::nearbyint(v)); }
-inline int __double2int_rz(double v) { return ::sim::detail::sat_cast<int>(std::trunc(v)); }
-inline float __double2float_rn(double v) { return float(v); }
-inline float __int2float_rn(int v) { return float(v); }
-inline float __uint2float_rn(unsigned v) { return float(v); }
-inline double __int2double_rn(int v) { return double(v); }
-inline double __uint2double_rn(unsigned v) { return double(v); }
-
-// ------------------------------------------------------------ arithmetic intrinsics
-
-inline float __fdividef(float x, float y) { return x / y; }
-inline float __expf(float x) { return expf(x); }
-inline float __exp10f(float x) { return exp10f(x); }
-inline float __logf(float x) { return logf(x); }
-inline float __log2f(float x) { return log2f(x); }
-inline float __log10f(float x) { return log10f(x); }
-inline float __sinf(float x) { return sinf(x); }
-inline float __cosf(float x) { return cosf(x); }
-inline float __tanf(float x) { return tanf(x); }
-inline void __sincosf(float x, float *s, float *c) { *s = sinf(x), *c = cosf(x); }
-inline float __powf(float x, float y) { return powf(x, y); }
-inline float rsqrtf(float x) { return 1.0f / sqrtf(x); }
-inline double rsqrt(double x) { return 1.0 / sqrt(x); }
-inline float __saturatef(float x) { return x >= 1.0f ? 1.0f : (x > 0.0f ? x : 0.0f); }
-inline float __fmaf_rn(float x, float y, float z) { return fmaf(x, y, z); }
-inline double __fma_rn(double x, double y, double z) { return fma(x, y, z); }
-inline float __fadd_rn(float x, float y) { return x + y; }
-inline float __fsub_rn(float x, float y) { return x - y; }
-inline float __fmul_rn(float x, float y) { return x * y; }
-inline float __fdiv_rn(float x, float y) { return x / y; }
-inline double __dadd_rn(double x, double y) { return x + y; }
-inline double __dsub_rn(double x, double y) { return x - y; }
-inline double __dmul_rn(double x, double y) { return x * y; }
-inline double __ddiv_rn(double x, double y) { return x / y; }
+#include "simmath.h"
 
 inline int __ffs(int v) { return __builtin_ffs(v); }
 inline int __ffsll(long long v) { return __builtin_ffsll(v); }

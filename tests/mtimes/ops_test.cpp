@@ -204,10 +204,137 @@ TYPED_TEST(ColumnOps, CodesWithoutKernel) {
         EXPECT_EQ(call_blas(k, k, dA.p, dB.p, dC.p, {5, 4, 3}, op), 6);
     }
     EXPECT_EQ(call_blas(k, k, dA.p, dB.p, dC.p, {5, 4, 3, 2, 0}, 1), 6);
+    EXPECT_EQ(call_blas(k, k, dA.p, dB.p, dC.p, {1, 4, 1, 2, 0}, 1), 6);
     EXPECT_EQ(dC.read(), std::vector<unsigned char>(1024, 0xA5));
+#if defined(DEV_BACKEND_SIM)
+    call_log rec;
+    call_blas(k, k, dA.p, dB.p, dC.p, {5, 4, 3}, 4);
+    call_blas(k, k, dA.p, dB.p, dC.p, {5, 4, 3, 2, 0}, 2);
+    EXPECT_EQ(letters(rec.take()), "") << "something bound or launched";
+#endif
 }
 
 class OpCodes : public testenv::DeviceTest {};
+
+// Columns for the positions: the first of equal extrema, NaN
+// passed over, and a column with nothing below the start value.
+TEST_F(OpCodes, PositionsOfExtrema) {
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = HUGE_VAL;
+    const struct {
+        int op;
+        std::vector<double> column;
+        double value;
+        float pos;
+    } cases[] = {
+        {20, {5, 2, 2, 7}, 2, 2},          {30, {5, 7, 2, 7}, 7, 2},
+        {20, {nan, 3, nan}, 3, 2},         {30, {nan, nan, -1, -1}, -1, 3},
+        {20, {inf, inf}, DBL_MAX, 1},      {30, {-inf, nan}, -DBL_MAX, 1},
+        {20, {-0.0, 0.0, -1}, -1, 3},      {30, {0.0, -0.0}, 0.0, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE("op " + std::to_string(c.op) + ", want " + std::to_string(c.value));
+        const int K = int(c.column.size());
+        device_matrix dA(64), dB(std::vector<unsigned char>(
+                                  reinterpret_cast<const unsigned char *>(c.column.data()),
+                                  reinterpret_cast<const unsigned char *>(c.column.data() + K)));
+        device_matrix dC(3 * sizeof(double)), dP(3 * sizeof(float));
+        ASSERT_EQ(call_blas(kd, kd, dA.p, dB.p, dC.p, {3, K, 1}, c.op, uint64_t(uintptr_t(dP.p))), 0);
+        const std::vector<unsigned char> v = dC.read(), p = dP.read();
+        for (int i = 0; i < 3; ++i) {
+            double got;
+            float pos;
+            std::memcpy(&got, v.data() + i * sizeof(double), sizeof got);
+            std::memcpy(&pos, p.data() + i * sizeof(float), sizeof pos);
+            EXPECT_EQ(std::memcmp(&got, &c.value, sizeof got), 0) << got;
+            EXPECT_EQ(pos, c.pos);
+        }
+    }
+}
+
+#if defined(DEV_BACKEND_SIM)
+// Kernels, shapes and bindings of the operations (the values are the folds'
+// matter above); the grid limits, checked before anything is bound.
+struct op_route {
+    kind k;
+    op_case q;
+    int op;
+    const char *kernel;  // null: refused with 6, nothing bound or launched
+    unsigned gx = 0, gy = 0, by = 0;  // the block is 2 x by
+};
+const op_route op_routes[] = {
+    {kd, {200, 5, 1}, 1, "sum_kernel_dd", 5, 1, 10},
+    {kd, {1, 5, 1}, 1, "sum_kernel_dd", 1, 1, 10},
+    {kd, {5, 0, 3}, 3, "max_kernel_dd", 1, 1, 10},
+    {kd, {30, 4, 9, 6, 3}, 2, "min_kernel_dd_tesk", 3, 1, 10},
+    {kd, {81, 4, 11}, 20, "min_idx_kernel_dd", 3, 2, 10},
+    {kf, {5, 3, 12, 0, 3}, 1, "sum_kernel_ff_tesk", 3, 1, 12},
+    {kf, {49, 3, 13}, 2, "min_kernel_ff", 2, 2, 12},
+    {kf, {57, 3, 15}, 30, "max_idx_kernel_ff", 2, 2, 14},
+    {kc, {41, 9, 11}, 3, "max_kernel_cc", 2, 2, 10},
+    {kdc, {25, 1, 7}, 2, "min_kernel_dcdc", 2, 2, 6},
+    {kdc, {24, 2, 12, 2, 2}, 1, "sum_kernel_dcdc_tesk", 2, 2, 6},
+    // one past the grid's limit on either side
+    {kd, {1, 1, 655351}, 1, nullptr},
+    {kc, {2621401, 1, 2}, 2, nullptr},
+    {kf, {1, 1, 786421}, 3, nullptr},
+    {kf, {1, 1, 917491}, 20, nullptr},
+    {kf, {3669961, 1, 2}, 30, nullptr},
+    {kdc, {1, 1, 393211}, 1, nullptr},
+    {kd, {5, 1, 65536, 0, 65536}, 1, nullptr},
+    {kf, {5, 1, 65535, 65536, 65535}, 1, "sum_kernel_ff_tesk", 65535, 5462, 12},
+};
+
+class OpRoutes : public testenv::DeviceTest {};
+
+TEST_F(OpRoutes, KernelsShapesAndLimits) {
+    SIM_ONLY();
+    device_matrix dA(64), dB(4096), dC(65536), dP(65536);
+    for (const op_route &r : op_routes) {
+        const op_case &q = r.q;
+        SCOPED_TRACE("op " + std::to_string(r.op) + " on " + worker_name(r.k, r.k) + " M=" +
+                     std::to_string(q.M) + " K=" + std::to_string(q.K) + " N=" +
+                     std::to_string(q.N) + " nA=" + std::to_string(q.nA) +
+                     " nB=" + std::to_string(q.nB));
+        // Sizes past what the buffers hold fail their binding: the log still
+        // shows the launch that did not happen.
+        const bool fits = size_t(q.K) * q.N * r.k.size() <= 4096;
+        std::vector<sim::call> log;
+        pkrError e;
+        {
+            call_log rec;
+            e = call_blas(r.k, r.k, dA.p, dB.p, dC.p, {q.M, q.K, q.N, q.nA, q.nB}, r.op,
+                          uint64_t(uintptr_t(dP.p)));
+            log = rec.take();
+        }
+        if (!r.kernel) {
+            EXPECT_EQ(e, 6);
+            EXPECT_EQ(letters(log), "");
+            continue;
+        }
+        if (!fits) {
+            EXPECT_EQ(e, 7);
+            ASSERT_EQ(letters(log), "B");
+            EXPECT_EQ(log[0].bytes, size_t(q.K) * q.N * r.k.size());
+            continue;
+        }
+        ASSERT_EQ(e, 0);
+        // B alone is bound, over all its pages; nothing without rows of B.
+        const std::string want = q.K ? "blu" : "l";
+        ASSERT_EQ(letters(log), want);
+        if (q.K) {
+            EXPECT_EQ(log[0].src, dB.p);
+            EXPECT_EQ(log[0].bytes, size_t(q.K) * q.N * r.k.size());
+        }
+        const sim::call &l = log[q.K ? 1 : 0];
+        EXPECT_EQ(l.name.rfind("mtimes::" + std::string(r.kernel) + "<", 0), 0u) << l.name;
+        EXPECT_EQ(l.grid.x, r.gx);
+        EXPECT_EQ(l.grid.y, r.gy);
+        EXPECT_EQ(l.block.x, 2u);
+        EXPECT_EQ(l.block.y, r.by);
+        EXPECT_EQ(l.block.z, 1u);
+    }
+}
+#endif
 
 // A grid side above 65535 is refused before anything is bound.
 TEST_F(OpCodes, GridTooLarge) {

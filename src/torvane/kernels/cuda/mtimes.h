@@ -372,7 +372,6 @@ __device__ inline void column_op(const param_mtimes_t &p, int offB) {
         __syncthreads();
     }
     T *C = static_cast<T *>(p.C) + c0;
-    float *pos = reinterpret_cast<float *>(uintptr_t(p.extra)) + c0;
     const long long i = (long long)(4 * COLS) * at.block + x + 2 * y;
     for (long long row = i; row <= i + 2 * COLS; row += 2 * COLS) {
         if (row >= p.M) continue;
@@ -380,7 +379,8 @@ __device__ inline void column_op(const param_mtimes_t &p, int offB) {
             if (j0 + c >= p.N) continue;
             const long long at_c = row + (j0 + c) * p.ldc;
             C[at_c] = acc[c].v;
-            if constexpr (R::positions) pos[at_c] = acc[c].pos;
+            if constexpr (R::positions)
+                reinterpret_cast<float *>(uintptr_t(p.extra))[c0 + at_c] = acc[c].pos;
         }
     }
 }

@@ -132,6 +132,26 @@ TEST_F(Failures, CublasNotInitialised) {
     EXPECT_EQ(dev::blas_init(), 0);
 }
 
+// A pending runtime error from before the call neither fails the product nor
+// is consumed by it, and refusals store no code as the thread's last error.
+TEST_F(Failures, PendingErrorAndLastError) {
+    SIM_ONLY();
+    const product_case q{194, 3, 2};
+    const matrix A = random_matrix(kd, 194 * 3, 1, true), B = random_matrix(kd, 6, 2, true);
+    device_matrix dA(A.bytes), dB(B.bytes), dC(194 * 2 * 8);
+    sim::inject(fault_kind::malloc, 1, dev::err_memory_allocation);
+    void *p = nullptr;
+    ASSERT_EQ(dev::malloc(&p, 16), dev::err_memory_allocation);
+    EXPECT_EQ(call_blas(kd, kd, dA.p, dB.p, dC.p, q), 0);
+    EXPECT_EQ(dev::get_last_error(), dev::err_memory_allocation);
+    EXPECT_EQ(call_blas(kd, kf, dA.p, dB.p, dC.p, {1, 3, 1}), 9);
+    EXPECT_EQ(call_blas(kd, kd, dA.p, dB.p, dC.p, {5, 3, 2}, 4), 6);
+    EXPECT_EQ(call_blas(kd, kd, dA.p, dB.p, dC.p, {5, 3, 2, 2, 0}, 1), 6);
+    pkrError last = -1;
+    torvane_last_error(&last);
+    EXPECT_EQ(last, 0);
+}
+
 }  // namespace
 
 #endif

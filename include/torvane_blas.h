@@ -15,8 +15,9 @@
  *       laid out like C.
  *   C lies in device memory, except for a same-type product (op 0) with
  *   M = N = 1: its dot products are written by the host, one per page.
- *   K = 0 gives zeros (the start values of the operations: 0 for the sum, the
- *   largest finite value, negated for the maximum, with position 1).
+ *   K = 0 gives zeros, and the operations their start values: 0 for the sum,
+ *   the largest finite value for the minimum, its negative for a real maximum,
+ *   0 for a complex maximum, position 1.
  * Codes: 0 done, 6 an operation code the operand types have no kernel for, an
  * operation with pages of A but none of B, or a grid the device cannot launch,
  * 7 a failure of cuBLAS, of a texture binding, of a launch, of the wait for it

@@ -71,6 +71,7 @@ const route_case routes[] = {
     {kf, kf, {400, 0, 400, 0, 2}, way::zeros, ""},
     {kdc, kdc, {3, 0, 1, 2, 0}, way::zeros, ""},
     {kdc, kf, {300, 0, 2}, way::zeros, ""},
+    {kf, kf, {1, 0, 1, 0, 3}, way::zeros, ""},  // written by the host
 };
 
 bool starts_with(const std::string &s, const std::string &head) {
@@ -87,6 +88,10 @@ void expect_route(const route_case &r, const std::vector<sim::call> &log, const 
         EXPECT_EQ(seen, "");
         return;
     case way::zeros:
+        if (q.M == 1 && q.N == 1 && r.a == r.b) {
+            EXPECT_EQ(seen, "");
+            return;
+        }
         ASSERT_EQ(seen, "m");
         EXPECT_EQ(log[0].dst, C);
         EXPECT_EQ(log[0].bytes, size_t(P * q.M * q.N) * result_kind(r.a, r.b).size());

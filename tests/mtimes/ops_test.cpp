@@ -251,6 +251,30 @@ TEST_F(OpCodes, PositionsOfExtrema) {
     }
 }
 
+// Complex columns rank by magnitude; an element with a NaN part, also beside
+// a zero one, never wins; the first of equal magnitudes stays.
+TEST_F(OpCodes, ComplexExtremaPassOverNaN) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<double> parts = {nan, 0, 3, 4, 0, nan, -2, 0, 0, -2, -0.0, nan};
+    const int K = int(parts.size() / 2);
+    const double want_min[2] = {-2, 0}, want_max[2] = {3, 4};
+    for (int op : {2, 3}) {
+        SCOPED_TRACE("op " + std::to_string(op));
+        device_matrix dA(64), dB(std::vector<unsigned char>(
+                                  reinterpret_cast<const unsigned char *>(parts.data()),
+                                  reinterpret_cast<const unsigned char *>(parts.data() + 2 * K)));
+        device_matrix dC(2 * 16);
+        ASSERT_EQ(call_blas(kdc, kdc, dA.p, dB.p, dC.p, {2, K, 1}, op), 0);
+        const std::vector<unsigned char> v = dC.read();
+        for (int i = 0; i < 2; ++i) {
+            double got[2];
+            std::memcpy(got, v.data() + i * 16, 16);
+            EXPECT_EQ(std::memcmp(got, op == 2 ? want_min : want_max, 16), 0)
+                << got[0] << "," << got[1];
+        }
+    }
+}
+
 #if defined(DEV_BACKEND_SIM)
 // Kernels, shapes and bindings of the operations (the values are the folds'
 // matter above); the grid limits, checked before anything is bound.

@@ -25,6 +25,7 @@ template <> float largest<float>() { return FLT_MAX; }
 template <> double largest<double>() { return DBL_MAX; }
 
 double magnitude(double re, double im) {
+    if (std::isnan(re) || std::isnan(im)) return std::numeric_limits<double>::quiet_NaN();
     const double a = std::fabs(re), b = std::fabs(im);
     const double hi = a > b ? a : b, lo = a > b ? b : a;
     if (hi == 0 || hi > DBL_MAX) return hi;
@@ -114,8 +115,6 @@ std::vector<T> column_data(size_t n, unsigned seed) {
     return v;
 }
 
-constexpr size_t guard = 64;
-
 // Bit for bit, except that any NaN matches any NaN: devices differ in the
 // NaN they make of inf - inf.
 template <class P>
@@ -164,9 +163,10 @@ void expect_fold(int op, const op_case &q, unsigned seed) {
                 const size_t at = size_t(p) * q.M * n + i + size_t(j) * q.M;
                 ASSERT_TRUE(same_bits(c.data() + at * sizeof(T), want.v))
                     << "page " << p << " row " << i << " column " << j;
-                if (with_pos)
+                if (with_pos) {
                     ASSERT_EQ(std::memcmp(pos.data() + at * sizeof(float), &want.pos, sizeof(float)), 0)
                         << "position, page " << p << " row " << i << " column " << j;
+                }
             }
         }
 }
@@ -175,7 +175,7 @@ void expect_fold(int op, const op_case &q, unsigned seed) {
 // columns), odd and even K, one row of B, K = 0, M = N = 1, and pages.
 const op_case op_cases[] = {
     {3, 4, 2},   {200, 5, 1},  {41, 9, 11},     {49, 6, 13},        {57, 3, 15},
-    {25, 1, 7},  {5, 0, 3},    {1, 5, 1},       {5, 7, 12, 0, 3},   {30, 4, 9, 6, 3},
+    {25, 1, 7},  {5, 0, 3},    {1, 5, 1},       {5, 7, 12, 0, 3},   {30, 4, 9, 6, 3},   {30, 3, 9, 4, 3},
     {24, 8, 36, 2, 2},
 };
 
@@ -204,10 +204,161 @@ TYPED_TEST(ColumnOps, CodesWithoutKernel) {
         EXPECT_EQ(call_blas(k, k, dA.p, dB.p, dC.p, {5, 4, 3}, op), 6);
     }
     EXPECT_EQ(call_blas(k, k, dA.p, dB.p, dC.p, {5, 4, 3, 2, 0}, 1), 6);
+    EXPECT_EQ(call_blas(k, k, dA.p, dB.p, dC.p, {1, 4, 1, 2, 0}, 1), 6);
     EXPECT_EQ(dC.read(), std::vector<unsigned char>(1024, 0xA5));
+#if defined(DEV_BACKEND_SIM)
+    call_log rec;
+    call_blas(k, k, dA.p, dB.p, dC.p, {5, 4, 3}, 4);
+    call_blas(k, k, dA.p, dB.p, dC.p, {5, 4, 3, 2, 0}, 2);
+    EXPECT_EQ(letters(rec.take()), "") << "something bound or launched";
+#endif
 }
 
 class OpCodes : public testenv::DeviceTest {};
+
+// Columns for the positions: the first of equal extrema, NaN
+// passed over, and a column with nothing below the start value.
+TEST_F(OpCodes, PositionsOfExtrema) {
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = HUGE_VAL;
+    const struct {
+        int op;
+        std::vector<double> column;
+        double value;
+        float pos;
+    } cases[] = {
+        {20, {5, 2, 2, 7}, 2, 2},          {30, {5, 7, 2, 7}, 7, 2},
+        {20, {nan, 3, nan}, 3, 2},         {30, {nan, nan, -1, -1}, -1, 3},
+        {20, {inf, inf}, DBL_MAX, 1},      {30, {-inf, nan}, -DBL_MAX, 1},
+        {20, {-0.0, 0.0, -1}, -1, 3},      {30, {0.0, -0.0}, 0.0, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE("op " + std::to_string(c.op) + ", want " + std::to_string(c.value));
+        const int K = int(c.column.size());
+        device_matrix dA(64), dB(std::vector<unsigned char>(
+                                  reinterpret_cast<const unsigned char *>(c.column.data()),
+                                  reinterpret_cast<const unsigned char *>(c.column.data() + K)));
+        device_matrix dC(3 * sizeof(double)), dP(3 * sizeof(float));
+        ASSERT_EQ(call_blas(kd, kd, dA.p, dB.p, dC.p, {3, K, 1}, c.op, uint64_t(uintptr_t(dP.p))), 0);
+        const std::vector<unsigned char> v = dC.read(), p = dP.read();
+        for (int i = 0; i < 3; ++i) {
+            double got;
+            float pos;
+            std::memcpy(&got, v.data() + i * sizeof(double), sizeof got);
+            std::memcpy(&pos, p.data() + i * sizeof(float), sizeof pos);
+            EXPECT_EQ(std::memcmp(&got, &c.value, sizeof got), 0) << got;
+            EXPECT_EQ(pos, c.pos);
+        }
+    }
+}
+
+// Complex columns rank by magnitude; an element with a NaN part, also beside
+// a zero one, never wins; the first of equal magnitudes stays.
+TEST_F(OpCodes, ComplexExtremaPassOverNaN) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<double> parts = {nan, 0, 3, 4, 0, nan, -2, 0, 0, -2, -0.0, nan};
+    const int K = int(parts.size() / 2);
+    const double want_min[2] = {-2, 0}, want_max[2] = {3, 4};
+    for (int op : {2, 3}) {
+        SCOPED_TRACE("op " + std::to_string(op));
+        device_matrix dA(64), dB(std::vector<unsigned char>(
+                                  reinterpret_cast<const unsigned char *>(parts.data()),
+                                  reinterpret_cast<const unsigned char *>(parts.data() + 2 * K)));
+        device_matrix dC(2 * 16);
+        ASSERT_EQ(call_blas(kdc, kdc, dA.p, dB.p, dC.p, {2, K, 1}, op), 0);
+        const std::vector<unsigned char> v = dC.read();
+        for (int i = 0; i < 2; ++i) {
+            double got[2];
+            std::memcpy(got, v.data() + i * 16, 16);
+            EXPECT_EQ(std::memcmp(got, op == 2 ? want_min : want_max, 16), 0)
+                << got[0] << "," << got[1];
+        }
+    }
+}
+
+#if defined(DEV_BACKEND_SIM)
+// Kernels, shapes and bindings of the operations (the values are the folds'
+// matter above); the grid limits, checked before anything is bound.
+struct op_route {
+    kind k;
+    op_case q;
+    int op;
+    const char *kernel;  // null: refused with 6, nothing bound or launched
+    unsigned gx = 0, gy = 0, by = 0;  // the block is 2 x by
+};
+const op_route op_routes[] = {
+    {kd, {200, 5, 1}, 1, "sum_kernel_dd", 5, 1, 10},
+    {kd, {1, 5, 1}, 1, "sum_kernel_dd", 1, 1, 10},
+    {kd, {5, 0, 3}, 3, "max_kernel_dd", 1, 1, 10},
+    {kd, {30, 4, 9, 6, 3}, 2, "min_kernel_dd_tesk", 3, 1, 10},
+    {kd, {81, 4, 11}, 20, "min_idx_kernel_dd", 3, 2, 10},
+    {kf, {5, 3, 12, 0, 3}, 1, "sum_kernel_ff_tesk", 3, 1, 12},
+    {kf, {49, 3, 13}, 2, "min_kernel_ff", 2, 2, 12},
+    {kf, {57, 3, 15}, 30, "max_idx_kernel_ff", 2, 2, 14},
+    {kc, {41, 9, 11}, 3, "max_kernel_cc", 2, 2, 10},
+    {kdc, {25, 1, 7}, 2, "min_kernel_dcdc", 2, 2, 6},
+    {kdc, {24, 2, 12, 2, 2}, 1, "sum_kernel_dcdc_tesk", 2, 2, 6},
+    // one past the grid's limit on either side
+    {kd, {1, 1, 655351}, 1, nullptr},
+    {kc, {2621401, 1, 2}, 2, nullptr},
+    {kf, {1, 1, 786421}, 3, nullptr},
+    {kf, {1, 1, 917491}, 20, nullptr},
+    {kf, {3669961, 1, 2}, 30, nullptr},
+    {kdc, {1, 1, 393211}, 1, nullptr},
+    {kd, {5, 1, 65536, 0, 65536}, 1, nullptr},
+    {kf, {5, 1, 65535, 65536, 65535}, 1, "sum_kernel_ff_tesk", 65535, 5462, 12},
+};
+
+class OpRoutes : public testenv::DeviceTest {};
+
+TEST_F(OpRoutes, KernelsShapesAndLimits) {
+    SIM_ONLY();
+    device_matrix dA(64), dB(4096), dC(65536), dP(65536);
+    for (const op_route &r : op_routes) {
+        const op_case &q = r.q;
+        SCOPED_TRACE("op " + std::to_string(r.op) + " on " + worker_name(r.k, r.k) + " M=" +
+                     std::to_string(q.M) + " K=" + std::to_string(q.K) + " N=" +
+                     std::to_string(q.N) + " nA=" + std::to_string(q.nA) +
+                     " nB=" + std::to_string(q.nB));
+        // Sizes past what the buffers hold fail their binding: the log still
+        // shows the launch that did not happen.
+        const bool fits = size_t(q.K) * q.N * r.k.size() <= 4096;
+        std::vector<sim::call> log;
+        pkrError e;
+        {
+            call_log rec;
+            e = call_blas(r.k, r.k, dA.p, dB.p, dC.p, {q.M, q.K, q.N, q.nA, q.nB}, r.op,
+                          uint64_t(uintptr_t(dP.p)));
+            log = rec.take();
+        }
+        if (!r.kernel) {
+            EXPECT_EQ(e, 6);
+            EXPECT_EQ(letters(log), "");
+            continue;
+        }
+        if (!fits) {
+            EXPECT_EQ(e, 7);
+            ASSERT_EQ(letters(log), "B");
+            EXPECT_EQ(log[0].bytes, size_t(q.K) * q.N * r.k.size());
+            continue;
+        }
+        ASSERT_EQ(e, 0);
+        // B alone is bound, over all its pages; nothing without rows of B.
+        const std::string want = q.K ? "blu" : "l";
+        ASSERT_EQ(letters(log), want);
+        if (q.K) {
+            EXPECT_EQ(log[0].src, dB.p);
+            EXPECT_EQ(log[0].bytes, size_t(q.K) * q.N * r.k.size());
+        }
+        const sim::call &l = log[q.K ? 1 : 0];
+        EXPECT_EQ(l.name.rfind("mtimes::" + std::string(r.kernel) + "<", 0), 0u) << l.name;
+        EXPECT_EQ(l.grid.x, r.gx);
+        EXPECT_EQ(l.grid.y, r.gy);
+        EXPECT_EQ(l.block.x, 2u);
+        EXPECT_EQ(l.block.y, r.by);
+        EXPECT_EQ(l.block.z, 1u);
+    }
+}
+#endif
 
 // A grid side above 65535 is refused before anything is bound.
 TEST_F(OpCodes, GridTooLarge) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <complex>
 #include <cstring>
 #include <random>
@@ -144,5 +145,106 @@ inline reference reference_product(const matrix &A, const matrix &B, const produ
     }
     return r;
 }
+
+constexpr size_t guard = 64;  // bytes after C that must stay untouched
+
+// Runs one product; returns the code and C's pages (host memory for the 1x1
+// same-type results) and checks the guard after them.
+inline pkrError run_product(kind a, kind b, const matrix &A, const matrix &B,
+                            const product_case &q, std::vector<unsigned char> &out,
+                            const void **dA_at = nullptr, const void **dC_at = nullptr) {
+    const kind rk = result_kind(a, b);
+    const size_t cbytes = size_t(pages_of(q) * q.M * q.N) * rk.size();
+    device_matrix dA(A.bytes), dB(B.bytes);
+    if (dA_at) dA_at[0] = dA.p, dA_at[1] = dB.p;
+    pkrError e;
+    if (q.M == 1 && q.N == 1 && a == b) {
+        out.assign(cbytes + guard, 0xA5);
+        if (dC_at) *dC_at = out.data();
+        e = call_blas(a, b, dA.p, dB.p, out.data(), q);
+    } else {
+        device_matrix dC(cbytes + guard);
+        if (dC_at) *dC_at = dC.p;
+        e = call_blas(a, b, dA.p, dB.p, dC.p, q);
+        out = dC.read();
+    }
+    for (size_t i = cbytes; i < out.size(); ++i)
+        if (out[i] != 0xA5) {
+            ADD_FAILURE() << "byte " << i - cbytes << " past C written";
+            break;
+        }
+    out.resize(cbytes);
+    return e;
+}
+
+inline std::string describe(kind a, kind b, const product_case &q) {
+    return worker_name(a, b) + " M=" + std::to_string(q.M) + " K=" + std::to_string(q.K) +
+           " N=" + std::to_string(q.N) + " nA=" + std::to_string(q.nA) +
+           " nB=" + std::to_string(q.nB);
+}
+
+// Compares C's first `elements` elements with the reference: exact for
+// integer data, else within (K + 2) u sum|a||b| (twice that for complex
+// results) plus the final rounding, u of the result's precision.
+inline void expect_product(kind rk, const std::vector<unsigned char> &out, const reference &ref,
+                           const product_case &q, bool integers, size_t elements = SIZE_MAX) {
+    matrix C(rk, out.size() / rk.size());
+    C.bytes = out;
+    const long double f = rk.cplx ? 2 : 1;
+    int bad = 0;
+    for (size_t i = 0; i < C.count() && i < elements && bad < 5; ++i) {
+        const long double err = std::abs(C.get(i) - ref.c[i]);
+        const long double bound =
+            integers ? 0 : f * (q.K + 2) * rk.u() * ref.scale[i] + rk.u() * std::abs(ref.c[i]);
+        if (err > bound) {
+            ++bad;
+            ADD_FAILURE() << "element " << i << ": " << double(C.get(i).real()) << ","
+                          << double(C.get(i).imag()) << " against " << double(ref.c[i].real())
+                          << "," << double(ref.c[i].imag());
+        }
+    }
+}
+
+inline matrix operand_a(kind a, const product_case &q, unsigned seed, bool integers) {
+    return random_matrix(a, size_t(q.M) * q.K * (q.nA ? q.nA : 1), seed, integers);
+}
+inline matrix operand_b(kind b, const product_case &q, unsigned seed, bool integers) {
+    return random_matrix(b, size_t(q.K) * q.N * (q.nB ? q.nB : 1), seed, integers);
+}
+
+#if defined(DEV_BACKEND_SIM)
+// Records the calling thread's device calls while it lives.
+struct call_log {
+    call_log() {
+        sim::clear_calls();
+        sim::log_calls(true);
+    }
+    ~call_log() { sim::log_calls(false); }
+    std::vector<sim::call> take() {
+        std::vector<sim::call> c = sim::calls();
+        sim::clear_calls();
+        return c;
+    }
+};
+
+// The log as one letter per call: b/B a binding that succeeded/failed, u/U
+// an unbinding, l/L a launch, c/C a cuBLAS call, m/M a memset.
+inline std::string letters(const std::vector<sim::call> &log) {
+    std::string s;
+    for (const sim::call &c : log) {
+        char l = '?';
+        switch (c.kind) {
+        case sim::call_kind::tex_bind: l = 'b'; break;
+        case sim::call_kind::tex_unbind: l = 'u'; break;
+        case sim::call_kind::launch: l = 'l'; break;
+        case sim::call_kind::blas: l = 'c'; break;
+        case sim::call_kind::memset: l = 'm'; break;
+        default: break;
+        }
+        s += c.result ? char(l - 'a' + 'A') : l;
+    }
+    return s;
+}
+#endif
 
 }  // namespace mt

@@ -170,9 +170,9 @@ pkrError product(param_mtimes_t &p, const product_desc *d, int threshold, size_t
 pkrError mixed(param_mtimes_t &p, const product_desc &d) {
     if (p.M == 1 && p.N == 1) return 9;
     if (p.M == 0 || p.N == 0) return 0;
-    if (p.K == 0) return write_zeros(p, d.sizeC);
     const product_plan s = plan_product(p, d);
     if (s.gx > grid_max || s.gy > grid_max) return 6;
+    if (p.K == 0) return write_zeros(p, d.sizeC);
     return run_product(p, d, s);
 }
 
@@ -190,9 +190,11 @@ pkrError column_ops(param_mtimes_t &p, const same_desc &d) {
     const long long gy = ceil_div(p.N, e->cols);
     const long long countB = (long long)p.N * p.ldb;
     if (pages != 0) {
+        // The pages are B's (and C's): more pages of A, which is not read,
+        // would only add blocks past the last page of C.
         p.N /= p.nB;
-        gx *= pages;
-        p.blocks = int32_t((unsigned long long)gx / unsigned(p.nB));
+        p.blocks = int32_t(gx);
+        gx *= p.nB;
     }
     if (gx > grid_max || gy > grid_max) return 6;
     // K = 0 reads nothing: the kernel writes the start values unbound.

@@ -295,8 +295,10 @@ struct extremum_rule {
     }
 };
 
-// |re + i im| without overflow in the intermediate; NaN when a part is NaN.
+// |re + i im| without overflow in the intermediate; NaN when a part is NaN
+// (tested first: the ordering below would take (NaN, 0) for 0).
 __device__ inline double magnitude(double re, double im) {
+    if (re != re || im != im) return re != re ? re : im;
     const double a = fabs(re), b = fabs(im);
     const double hi = a > b ? a : b, lo = a > b ? b : a;
     if (hi == 0 || hi > largest<double>::value()) return hi;
@@ -370,7 +372,6 @@ __device__ inline void column_op(const param_mtimes_t &p, int offB) {
         __syncthreads();
     }
     T *C = static_cast<T *>(p.C) + c0;
-    float *pos = reinterpret_cast<float *>(uintptr_t(p.extra)) + c0;
     const long long i = (long long)(4 * COLS) * at.block + x + 2 * y;
     for (long long row = i; row <= i + 2 * COLS; row += 2 * COLS) {
         if (row >= p.M) continue;
@@ -378,7 +379,8 @@ __device__ inline void column_op(const param_mtimes_t &p, int offB) {
             if (j0 + c >= p.N) continue;
             const long long at_c = row + (j0 + c) * p.ldc;
             C[at_c] = acc[c].v;
-            if constexpr (R::positions) pos[at_c] = acc[c].pos;
+            if constexpr (R::positions)
+                reinterpret_cast<float *>(uintptr_t(p.extra))[c0 + at_c] = acc[c].pos;
         }
     }
 }
@@ -423,6 +425,10 @@ template <class T>
 pkrError dots(param_mtimes_t &p) {
     const T *a = static_cast<const T *>(p.A), *b = static_cast<const T *>(p.B);
     T *c = static_cast<T *>(p.C);
+    if (p.K == 0) {  // empty dot products: zeros, no cuBLAS call
+        for (long long pg = 0, n = pages_of(p); pg < n; ++pg) c[pg] = T{};
+        return 0;
+    }
     for (long long pg = 0, n = pages_of(p); pg < n; ++pg) {
         c[pg] = vv<T>(unsigned(p.K), a, b);
         if (p.nA) a += p.K;

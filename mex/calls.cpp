@@ -470,6 +470,8 @@ mxArray *pkr_wrap(const mxArray *a) {
 }
 
 err_t pkr_punt(int op, mxArray *out, const mxArray *left, const mxArray *right) {
+    // Only a GPU array has a record to turn into a node.
+    if (!m_is_garray(out)) return err_set(402, file_calls, "pkr_punt: output is not a GPU array");
     buffer_t *own = m_stack(out)->buffer;
     for (int j = 0; j < g_nbout; ++j)
         if (g_bout[j] && g_bout[j] == own) release_output(j);

@@ -47,7 +47,8 @@ err_t call_duplicate(mxArray **d, const mxArray *s);
 // Lazy class conversion, and conversion to the class the GPU holds.
 mxArray *pkr_cast(const mxArray *a, mxClassID c);
 mxArray *pkr_wrap(const mxArray *a);
-// Hands the operation to the engine as an expression node; always the punt.
+// Hands the operation to the engine as an expression node: the punt, or an
+// error for an output that is no GPU array.
 err_t pkr_punt(int op, mxArray *out, const mxArray *left, const mxArray *right);
 
 bool pkr_garray(const mxArray *a);

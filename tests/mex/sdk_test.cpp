@@ -369,6 +369,10 @@ TEST_F(Sdk, RecordBytesOfANewArray) {
     EXPECT_EQ(sparse->sparse, 1);
     EXPECT_EQ(sparse->nzmax, 9u);
     EXPECT_EQ(sparse->bananas, 1u);
+    // Values, then row indices, then column starts, in one block.
+    char block[4 * 9 + 8 * 9 + 8 * 5];
+    EXPECT_EQ(static_cast<char *>(pkr_sparse_ir(out[1], block)), block + 4 * 9);
+    EXPECT_EQ(static_cast<char *>(pkr_sparse_jc(out[1], block)), block + 4 * 9 + 8 * 9);
 }
 
 TEST_F(Sdk, OffsetPairSharesOneBuffer) {
@@ -692,4 +696,17 @@ TEST_F(Sdk, ErrorTripleKeepsTheLastSiteOnSuccess) {
     EXPECT_STREQ(ok.file, "knorlmex");
     EXPECT_TRUE(err_is_punt(err_punt()));
     EXPECT_EQ(_err.msg, pkr_punt_msg);
+    testing::internal::CaptureStdout();
+    pkr_diag(257, "set_paths", "Warning: Falling back to %s for compile.", "/home/u");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Pelkor:257(set_paths) Warning: Falling back to /home/u for compile.\n");
+}
+
+TEST_F(Sdk, PuntOfWhatIsNoGpuArrayIsRefused) {
+    auto r = run({}, [](int, mxArray *o[], int, const mxArray *[]) {
+        o[0] = fake::matrix(1, 1, mxSINGLE_CLASS);
+        return pkr_punt(7, o[0], nullptr, nullptr);
+    });
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->message, "pkr_punt: output is not a GPU array (calls:402)");
 }

@@ -50,7 +50,7 @@ err_t fill(const mxArray *a, double value) {
 
 }  // namespace
 
-err_t pkrFunction(int, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+err_t pkrFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     char command[32] = {0};
     if (nrhs < 1 || mxGetString(prhs[0], command, sizeof command) != 0)
         return err_set(1, "sdkprobe", "usage: sdkprobe(command, ...)");
@@ -63,8 +63,11 @@ err_t pkrFunction(int, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     }
     if (c == "offset") {
         std::vector<dim_t> s = sizes_of(prhs[1]);
-        return pkr_new_offset(&plhs[0], &plhs[1], s.size(), s.data(), class_named(prhs[2]), false,
-                              static_cast<unsigned>(mxGetScalar(prhs[3])));
+        mxArray *second = nullptr;  // plhs has room for nlhs outputs, at least one
+        err_t e = pkr_new_offset(&plhs[0], &second, s.size(), s.data(), class_named(prhs[2]), false,
+                                 static_cast<unsigned>(mxGetScalar(prhs[3])));
+        if (nlhs > 1) plhs[1] = second;
+        return e;
     }
     if (c == "write") return fill(prhs[1], mxGetScalar(prhs[2]));
     if (c == "fill") {

@@ -710,3 +710,60 @@ TEST_F(Sdk, PuntOfWhatIsNoGpuArrayIsRefused) {
     ASSERT_TRUE(r);
     EXPECT_EQ(r->message, "pkr_punt: output is not a GPU array (calls:402)");
 }
+
+TEST_F(Sdk, EngineFailuresOfEachStepReleaseTheCall) {
+    struct failure {
+        const char *op;  // injected
+        std::function<err_t(mxArray *o[], const mxArray *in)> b;
+        const char *raised;
+    };
+    const dim_t two[] = {2, 2};
+    const std::vector<failure> table = {
+        {"alloc", [&](mxArray *o[], const mxArray *) {
+             return pkr_new_offset(&o[0], &o[1], 2, two, mxSINGLE_CLASS, false, 0);
+         }, "unable to allocate GPU memory (calls:114)"},
+        {"subbuffer", [&](mxArray *o[], const mxArray *) {
+             return pkr_new_offset(&o[0], &o[1], 2, two, mxSINGLE_CLASS, false, 0);
+         }, "unable to allocate GPU memory (calls:116)"},
+        {"attach", [&](mxArray *o[], const mxArray *) {
+             return pkr_new_offset(&o[0], &o[1], 2, two, mxSINGLE_CLASS, false, 0);
+         }, "injected (pelkor:5)"},
+        {"copy", [](mxArray *o[], const mxArray *in) {
+             pelkor::set_needs_copy(1);
+             return call_duplicate(&o[0], in);
+         }, "injected (pelkor:5)"},
+        {"share", [](mxArray *o[], const mxArray *in) {
+             pelkor::set_needs_copy(0);
+             return call_duplicate(&o[0], in);
+         }, "injected (pelkor:5)"},
+        {"materialize", [](mxArray *o[], const mxArray *in) {
+             return call_duplicate(&o[0], in);
+         }, "injected (pelkor:5)"},
+        {"host_access", [](mxArray *[], const mxArray *in) {
+             void *h;
+             return pkr_mem_host(&h, in);
+         }, "injected (pelkor:5)"},
+        {"dev_first_write", [](mxArray *[], const mxArray *) {
+             uint64_t d;
+             return pkr_alloc(&d, 4);
+         }, "injected (pelkor:5)"},
+    };
+    for (const failure &f : table) {
+        SCOPED_TRACE(f.op);
+        pelkor::reset();
+        mxArray *in = gpu(counting(2, 2, mxSINGLE_CLASS));
+        auto r = run({in}, [&](int, mxArray *o[], int, const mxArray *i[]) {
+            uint64_t d;
+            o[2] = pkr_new(1, 1, mxSINGLE_CLASS, false);  // something of the call to release
+            pkr_mem(&d, o[2]);
+            pelkor::inject(f.op, err_t{5, "pelkor", "injected"});
+            return f.b(o, i[0]);
+        });
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->message, f.raised);
+        EXPECT_EQ(pelkor::live_buffers(), 1u);
+        EXPECT_TRUE(pelkor::open_holds().empty());
+        EXPECT_FALSE(pelkor::state(m_buffer(in)).dead);
+        EXPECT_EQ(pelkor::state(m_buffer(in)).refs, 1);
+    }
+}

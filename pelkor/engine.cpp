@@ -5,7 +5,10 @@
 // A buffer carries references (its owners: the array records that name it)
 // and, on its root, one hold of the current call. free drops a reference and
 // releases the buffer at the last; unlock ends the hold. A view shares its
-// root's memory, copies and hold, and dies with it.
+// root's memory, copies and hold, and dies with it. The reclaim calls give
+// back the device memory of buffers that no call holds: their values stay in
+// the host copy, and the next device access places them anew (an address is
+// only valid while held).
 #include "control.h"
 
 #include "device/device.h"
@@ -32,6 +35,8 @@ struct buf : buffer_t {
     bool held = false;
     unsigned hold_call = 0;
     bool host_valid = false, dev_valid = true;
+    bool on_device = true;   // root only: has device memory
+    uint32_t offset = 0;     // view: bytes from its root's start
     // Made for MATLAB data: it lives until the call ends.
     bool transient = false, expiring = false;
     std::vector<buf *> views;
@@ -221,8 +226,27 @@ void kill(buf *b) {
     if (b->is_root) {
         for (buf *v : b->views) kill(v);
         std::free(b->host_ptr);
-        dev::free(reinterpret_cast<void *>(b->dev_ptr));
+        if (b->on_device) dev::free(reinterpret_cast<void *>(b->dev_ptr));
     }
+}
+
+void set_device_address(buf *r, uint64_t address) {
+    r->dev_ptr = address;
+    for (buf *v : r->views) v->dev_ptr = address ? address + v->offset : 0;
+}
+
+// Device memory for a root whose memory was reclaimed; its host copy is current.
+err_t place(buf *r) {
+    if (r->on_device) return err_t{0, "pelkor", nullptr};
+    void *dev = nullptr;
+    if (dev::malloc(&dev, r->nbytes ? r->nbytes : 1) != 0) {
+        dev::get_last_error();
+        return err_t{6, "pelkor", "unable to allocate GPU memory"};
+    }
+    r->on_device = true;
+    r->dev_valid = false;
+    set_device_address(r, reinterpret_cast<uint64_t>(dev));
+    return err_t{0, "pelkor", nullptr};
 }
 
 void hold(buf *b) {
@@ -246,6 +270,8 @@ err_t to_host(buf *r) {
 }
 
 err_t to_device(buf *r) {
+    err_t placed = place(r);
+    if (placed.msg) return placed;
     if (!r->dev_valid) {
         if (dev::memcpy_htod(reinterpret_cast<void *>(r->dev_ptr), r->host_ptr, r->nbytes) != 0) {
             dev::get_last_error();
@@ -387,7 +413,8 @@ void e_subbuffer(buffer_t **out, buffer_t *parent, uint32_t offset, uint32_t len
     if (p && !injected("subbuffer", &e) && uint64_t(offset) + length <= p->nbytes) {
         auto v = std::make_unique<buf>();
         v->host_ptr = static_cast<char *>(p->host_ptr) + offset;
-        v->dev_ptr = p->dev_ptr + offset;
+        v->offset = p->offset + offset;
+        v->dev_ptr = root(p)->on_device ? root(p)->dev_ptr + v->offset : 0;
         v->nbytes = length;
         v->engine_data = nullptr;
         v->is_root = 0;
@@ -438,7 +465,11 @@ err_t access(const char *op, buffer_t *p, side s, bool share) {
     case side::host: c = to_host(r); r->dev_valid = false; break;
     case side::device: c = to_device(r); r->host_valid = false; break;
     case side::host_write: r->host_valid = true; r->dev_valid = false; break;
-    case side::device_write: r->dev_valid = true; r->host_valid = false; break;
+    case side::device_write:
+        c = place(r);
+        r->dev_valid = true;
+        r->host_valid = false;
+        break;
     }
     if (c.msg) return c;
     if (share) ++b->refs;
@@ -488,19 +519,41 @@ err_t e_copy(buffer_t **out, int, buffer_t *source, engine_t *) {
     return e;
 }
 
-err_t reclaim(const std::string &line, const char *op) {
+// Gives back the device memory of a root that no call holds.
+bool evict(buf *r) {
+    if (r->dead || !r->is_root || !r->on_device || r->held) return false;
+    if (to_host(r).msg) return false;
+    dev::free(reinterpret_cast<void *>(r->dev_ptr));
+    r->on_device = false;
+    r->dev_valid = false;
+    set_device_address(r, 0);
+    return true;
+}
+
+// reclaim: buffers whose host copy is current, up to `bytes`; reclaim_more:
+// any buffer, up to `bytes`; reclaim_all: every buffer no call holds.
+enum class reach { current, any, all };
+
+err_t reclaim(const std::string &line, const char *op, reach how, uint64_t bytes) {
     note(line);
     err_t e;
-    return injected(op, &e) ? e : ok();
+    if (injected(op, &e)) return e;
+    uint64_t freed = 0;
+    for (auto &b : st().buffers) {
+        if (how != reach::all && freed >= bytes) break;
+        if (how == reach::current && !b->host_valid) continue;
+        if (evict(b.get())) freed += b->nbytes;
+    }
+    return ok();
 }
 
 err_t e_reclaim(uint32_t bytes, engine_t *) {
-    return reclaim("reclaim " + std::to_string(bytes), "reclaim");
+    return reclaim("reclaim " + std::to_string(bytes), "reclaim", reach::current, bytes);
 }
 err_t e_reclaim_more(uint32_t bytes, engine_t *) {
-    return reclaim("reclaim_more " + std::to_string(bytes), "reclaim_more");
+    return reclaim("reclaim_more " + std::to_string(bytes), "reclaim_more", reach::any, bytes);
 }
-err_t e_reclaim_all(engine_t *) { return reclaim("reclaim_all", "reclaim_all"); }
+err_t e_reclaim_all(engine_t *) { return reclaim("reclaim_all", "reclaim_all", reach::all, 0); }
 
 void e_end_call(engine_t *) {
     note("end_call");

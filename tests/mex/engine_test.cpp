@@ -203,3 +203,46 @@ TEST_F(Engine, ImplicitClasses) {
     EXPECT_EQ(implicit(mxINT32_CLASS, true), mxSINGLE_CLASS);
     EXPECT_EQ(implicit(mxSINGLE_CLASS, false), mxSINGLE_CLASS);
 }
+
+TEST_F(Engine, ReclaimGivesBackDeviceMemoryNoCallHolds) {
+    const uint32_t n = 1024;
+    buffer_t *host_current = alloc(n * 4), *device_only = alloc(n * 4), *held = alloc(n * 4);
+    ASSERT_EQ(e->host_first_write(host_current, e).msg, nullptr);
+    e->unlock(host_current);
+    std::vector<float> pattern(n);
+    for (uint32_t i = 0; i < n; ++i) pattern[i] = float(i) * 0.5f;
+    ASSERT_EQ(e->dev_first_write(device_only, e).msg, nullptr);
+    ASSERT_EQ(dev::memcpy_htod(reinterpret_cast<void *>(device_only->dev_ptr), pattern.data(), n * 4), 0);
+    e->unlock(device_only);
+    buffer_t *view = nullptr;
+    e->subbuffer(&view, device_only, 16, 32, e);
+    ASSERT_EQ(e->dev_access(held, e).msg, nullptr);
+
+    ASSERT_EQ(e->reclaim(1, e).msg, nullptr);  // the one whose host copy is current
+    EXPECT_EQ(host_current->dev_ptr, 0u);
+    EXPECT_NE(device_only->dev_ptr, 0u);
+    ASSERT_EQ(e->reclaim_more(1, e).msg, nullptr);  // copied down first
+    EXPECT_EQ(device_only->dev_ptr, 0u);
+    EXPECT_EQ(view->dev_ptr, 0u);
+    EXPECT_EQ(std::memcmp(device_only->host_ptr, pattern.data(), n * 4), 0);
+    ASSERT_EQ(e->reclaim_all(e).msg, nullptr);
+    EXPECT_NE(held->dev_ptr, 0u);
+#if defined(DEV_BACKEND_SIM)
+    EXPECT_EQ(sim::stats().live_allocations, 1u);
+#endif
+
+    ASSERT_EQ(e->dev_access(view, e).msg, nullptr);  // placed anew, with its values
+    ASSERT_NE(device_only->dev_ptr, 0u);
+    EXPECT_EQ(view->dev_ptr, device_only->dev_ptr + 16);
+    std::vector<float> back(n);
+    ASSERT_EQ(dev::memcpy_dtoh(back.data(), reinterpret_cast<void *>(device_only->dev_ptr), n * 4), 0);
+    EXPECT_EQ(back, pattern);
+    for (buffer_t *b : {host_current, device_only, held}) {
+        e->unlock(b);
+        e->free(b);
+    }
+    EXPECT_EQ(pelkor::live_buffers(), 0u);
+#if defined(DEV_BACKEND_SIM)
+    EXPECT_EQ(sim::stats().live_allocations, 0u);
+#endif
+}

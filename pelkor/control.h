@@ -33,7 +33,8 @@ const std::vector<std::string> &faults();
 std::vector<std::string> open_holds();
 size_t live_buffers();
 
-// needs_copy: -1 decides (shared, transient or view buffers need a copy), 0 and 1 force.
+// needs_copy: 0 lets an in-place output share its input's buffer; 1 or -1
+// (the default: the engine cannot see who else names a buffer) copies.
 void set_needs_copy(int mode);
 
 // The id of a buffer ("b3"), or "null".

@@ -575,8 +575,9 @@ bool e_needs_copy(buffer_t *p) {
     note("needs_copy " + name_of(p));
     buf *b = live(p, "needs_copy");
     if (!b) return true;
-    if (st().needs_copy_mode >= 0) return st().needs_copy_mode != 0;
-    return b->transient || !b->is_root || b->refs > 1;
+    // MATLAB variables copy a GPU array's record without the engine seeing it,
+    // so only a test that says so lets an output share an input's buffer.
+    return st().needs_copy_mode != 0;
 }
 
 engine_scalar_t e_scalar(const mxArray *a) {

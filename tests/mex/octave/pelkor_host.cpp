@@ -10,7 +10,7 @@
 //   pelkor_host('reset')                        frees everything, back to the defaults
 //   pelkor_host('inject', op, line, file, msg [, count [, after]])
 //   pelkor_host('set', name, value), v = pelkor_host('get', name)   tarvex_on, kiwis_max,
-//                                               double_enabled; 'set' also needs_copy (-1, 0, 1)
+//                                               double_enabled; 'set' also needs_copy (0 shares, 1 copies)
 //   pelkor_host('pending')                      leaves a runtime error pending on the device
 //   e = pelkor_host('peek')                     the pending runtime error, not cleared
 #include "control.h"

@@ -193,6 +193,22 @@ bool injected(const char *op, err_t *e) {
 err_t ok() { return err_t{0, file_engine, nullptr}; }
 err_t failure(int line, const char *msg) { return err_t{line, file_engine, msg}; }
 
+// A buffer record, numbered and known to the checks from now on.
+buf *new_buffer(void *host, uint64_t dev_ptr, uint32_t bytes, buf *parent) {
+    auto b = std::make_unique<buf>();
+    b->host_ptr = host;
+    b->dev_ptr = dev_ptr;
+    b->nbytes = bytes;
+    b->engine_data = nullptr;
+    b->is_root = parent == nullptr;
+    b->parent = parent;
+    b->id = static_cast<unsigned>(st().buffers.size()) + 1;
+    buf *p = b.get();
+    st().known[p] = p;
+    st().buffers.push_back(std::move(b));
+    return p;
+}
+
 buf *new_root(uint32_t bytes) {
     void *dev = nullptr;
     size_t room = bytes ? bytes : 1;  // distinct addresses also for empty buffers
@@ -205,18 +221,7 @@ buf *new_root(uint32_t bytes) {
         dev::free(dev);
         return nullptr;
     }
-    auto b = std::make_unique<buf>();
-    b->host_ptr = host;
-    b->dev_ptr = reinterpret_cast<uint64_t>(dev);
-    b->nbytes = bytes;
-    b->engine_data = nullptr;
-    b->is_root = 1;
-    b->parent = nullptr;
-    b->id = static_cast<unsigned>(st().buffers.size()) + 1;
-    buf *p = b.get();
-    st().known[p] = p;
-    st().buffers.push_back(std::move(b));
-    return p;
+    return new_buffer(host, reinterpret_cast<uint64_t>(dev), bytes, nullptr);
 }
 
 void kill(buf *b) {
@@ -411,19 +416,12 @@ void e_subbuffer(buffer_t **out, buffer_t *parent, uint32_t offset, uint32_t len
     err_t e;
     buf *p = live(parent, "subbuffer");
     if (p && !injected("subbuffer", &e) && uint64_t(offset) + length <= p->nbytes) {
-        auto v = std::make_unique<buf>();
-        v->host_ptr = static_cast<char *>(p->host_ptr) + offset;
-        v->offset = p->offset + offset;
-        v->dev_ptr = root(p)->on_device ? root(p)->dev_ptr + v->offset : 0;
-        v->nbytes = length;
-        v->engine_data = nullptr;
-        v->is_root = 0;
-        v->parent = p;
-        v->id = static_cast<unsigned>(st().buffers.size()) + 1;
-        buf *vp = v.get();
-        st().known[vp] = vp;
-        st().buffers.push_back(std::move(v));
-        root(p)->views.push_back(vp);
+        buf *r = root(p);
+        const uint32_t from_root = p->offset + offset;
+        buf *vp = new_buffer(static_cast<char *>(p->host_ptr) + offset,
+                             r->on_device ? r->dev_ptr + from_root : 0, length, p);
+        vp->offset = from_root;
+        r->views.push_back(vp);
         *out = vp;
     }
     note("subbuffer " + name_of(*out) + " " + name_of(parent) + " " + std::to_string(offset) + " " +

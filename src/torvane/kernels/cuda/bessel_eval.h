@@ -54,6 +54,7 @@ struct konst<float> {
     __device__ static float tiny() { return 1e-30f; }   // floor of the continued fractions
     __device__ static float huge() { return 3.4028234e38f; }
     __device__ static float x_asym() { return 12.0f; }  // smallest x of the expansions
+    __device__ static float rescale() { return 1e15f; }
 };
 template <>
 struct konst<double> {
@@ -61,6 +62,7 @@ struct konst<double> {
     __device__ static double tiny() { return 1e-300; }
     __device__ static double huge() { return 1.7976931348623157e308; }
     __device__ static double x_asym() { return 25.0; }
+    __device__ static double rescale() { return 1e150; }
 };
 constexpr int max_iter = 10000;
 constexpr double pi_d = 3.14159265358979323846;
@@ -281,7 +283,7 @@ __device__ inline void hankel_sums(T nu, N w, N *plus, N *minus) {
         T o = T(2 * k - 1);
         N nt = t * ((mu4 - o * o) / T(8 * k)) * wi;
         T a = m_abs(nt);
-        if (a >= last) break;  // past the smallest term
+        if (o > T(2) * nu && a >= last) break;  // past the smallest term
         t = nt;
         last = a;
         sp = sp + t;
@@ -308,7 +310,7 @@ __device__ inline cx<T> stokes_part(T nu, cx<T> w, cx<T> s) {
 
 template <class T>
 __device__ inline T asym_from(T nu) {
-    T q = T(0.25) * nu * nu;
+    T q = T(0.0625) * nu * nu;
     return q > konst<T>::x_asym() ? q : konst<T>::x_asym();
 }
 
@@ -330,7 +332,7 @@ __device__ inline jy_pair<T> jy_positive(T nu, T x) {
             T o = T(2 * k - 1);
             T nt = t * (mu4 - o * o) / T(8 * k) * xi;
             T a = m_abs(nt);
-            if (a >= last) break;
+            if (o > T(2) * nu && a >= last) break;
             t = nt;
             last = a;
             switch (k & 3) {
@@ -368,14 +370,16 @@ __device__ inline jy_pair<T> jy_positive(T nu, T x) {
         }
     }
     // Down to mu: J_{k-1}/J_k = k/x + f_k, f_{k-1} = (k-1)/x - J_k/J_{k-1}.
-    T f = h, ratio = 1;  // ratio = J_nu / J_mu
+    T f = h, ratio = 1;    // ratio = J_nu / J_mu
+    T f1 = h, ratio1 = 1;  // the same at mu + 1
     for (int l = nl; l >= 1; --l) {
         T k = mu + T(l);
+        if (l == 1) f1 = f, ratio1 = ratio;
         T rho = off_zero(k * xi + f);
         ratio /= rho;
         f = (k - T(1)) * xi - T(1) / rho;
     }
-    T jmu, ymu, y1;
+    T j, ymu, y1;
     if (x < T(2)) {
         const T x2 = T(0.5) * x, pimu = pi * mu;
         const T fact = m_abs(pimu) < eps ? T(1) : pimu / m_sin(pimu);
@@ -404,8 +408,15 @@ __device__ inline jy_pair<T> jy_positive(T nu, T x) {
         }
         ymu = -sum;
         y1 = -sum1 * xi2;
-        const T ymup = mu * xi * ymu - y1;
-        jmu = w / (ymup - f * ymu);
+        if (mu < T(0)) {
+            // J_mu and Y_mu both grow as x^mu as x -> 0, and their Wronskian
+            // cancels: take it at mu + 1, where J and Y part.
+            const T y1p = ymu - (mu + T(1)) * xi * y1;
+            j = w / (y1p - f1 * y1) * ratio1;
+        } else {
+            const T ymup = mu * xi * ymu - y1;
+            j = w / (ymup - f * ymu) * ratio;
+        }
     } else {
         // Steed: P = (J' + iY') / (J + iY) at mu.
         T a = T(0.25) - mu2;
@@ -423,13 +434,12 @@ __device__ inline jy_pair<T> jy_positive(T nu, T x) {
         }
         const T p = pq.re, q = pq.im;
         const T gam = (p - f) / q;
-        jmu = m_sqrt(w / ((p - f) * gam + q));
-        jmu = m_copysign(jmu, T(isign) * ratio);
+        const T jmu = m_copysign(m_sqrt(w / ((p - f) * gam + q)), T(isign) * ratio);
+        j = jmu * ratio;
         ymu = jmu * gam;
         const T ymup = ymu * (p + q / gam);
         y1 = mu * xi * ymu - ymup;
     }
-    const T j = jmu * ratio;
     // Up to nu; an overflow stays infinite.
     for (int i = 1; i <= nl; ++i) {
         const T yt = (mu + T(i)) * xi2 * y1 - ymu;
@@ -445,14 +455,16 @@ __device__ inline jy_pair<T> jy_positive(T nu, T x) {
 
 // ------------------------------------------------------------ I and K, Re w > 0, nu >= 0
 
-// Scaled values: i = I(w) e^-w, k = K(w) e^w; I K = i k.
+// I(w) = i e^w r, K(w) = k e^-w, or k itself once kexp is false: the
+// exponentials stay apart so that neither overflows where I or K does not.
 template <class N>
-struct ik_pair {
-    N i, k;
+struct ik_scaled_pair {
+    N i, r, k;
+    bool kexp;
 };
 
 template <class N, class T>
-__device__ inline ik_pair<N> ik_scaled(T nu, N w) {
+__device__ inline ik_scaled_pair<N> ik_scaled(T nu, N w) {
     const T pi = T(pi_d), eps = konst<T>::eps(), tiny = konst<T>::tiny();
     const N one = lift<N>(T(1));
     if (m_abs(w) >= asym_from(nu)) {
@@ -460,7 +472,7 @@ __device__ inline ik_pair<N> ik_scaled(T nu, N w) {
         hankel_sums(nu, w, &sp, &sm);
         const N r = m_sqrt(T(2) * pi * w);
         const N i = sm / r + stokes_part(nu, w, sp / r);
-        return {i, pi * sp / r};  // sqrt(pi/(2w)) = pi / sqrt(2 pi w)
+        return {i, one, pi * sp / r, true};  // sqrt(pi/(2w)) = pi / sqrt(2 pi w)
     }
     const int nl = int(nu + T(0.5));
     const T mu = nu - T(nl), mu2 = mu * mu;
@@ -480,9 +492,11 @@ __device__ inline ik_pair<N> ik_scaled(T nu, N w) {
         }
     }
     // Down to mu: I_{k-1}/I_k = k/w + f_k, f_{k-1} = I_k/I_{k-1} + (k-1)/w.
-    N f = h, ratio = one;  // I_nu / I_mu
+    N f = h, ratio = one;    // I_nu / I_mu
+    N f1 = h, ratio1 = one;  // the same at mu + 1
     for (int l = nl; l >= 1; --l) {
         const T k = mu + T(l);
+        if (l == 1) f1 = f, ratio1 = ratio;
         const N rho = off_zero(k * xi + f);
         ratio = ratio / rho;
         f = one / rho + (k - T(1)) * xi;
@@ -527,6 +541,11 @@ __device__ inline ik_pair<N> ik_scaled(T nu, N w) {
         for (int i = 2; i <= max_iter; ++i) {
             a -= T(2 * (i - 1));
             c = -a * c / T(i);
+            if (m_abs(c) > konst<T>::rescale()) {  // c grows as the q fall
+                c /= konst<T>::rescale();
+                q1 = q1 * konst<T>::rescale();
+                q2 = q2 * konst<T>::rescale();
+            }
             const N qnew = (q1 - b * q2) / a;
             q1 = q2;
             q2 = qnew;
@@ -543,18 +562,33 @@ __device__ inline ik_pair<N> ik_scaled(T nu, N w) {
         kmu = m_sqrt(pi / (T(2) * w)) / s;
         k1 = kmu * (mu + w + T(0.5) - h2) * xi;
     }
-    const N kmup = mu * xi * kmu - k1;
-    const N imu = xi / (f * kmu - kmup);
+    N i;
+    if (mu < T(0)) {
+        // As for J: I_mu and K_mu grow alike as w -> 0; the Wronskian at mu + 1.
+        const N k1p = -kmu - (mu + T(1)) * xi * k1;
+        i = xi / (f1 * k1 - k1p);
+        ratio = ratio1;
+    } else {
+        const N kmup = mu * xi * kmu - k1;
+        i = xi / (f * kmu - kmup);
+    }
+    bool kexp = true;
     for (int i = 1; i <= nl; ++i) {
         const N kt = (mu + T(i)) * xi2 * k1 + kmu;
         kmu = k1;
         k1 = kt;
+        if (kexp && m_abs(kt) > konst<T>::rescale()) {
+            const N e = m_exp(T(-0.5) * w);
+            kmu = kmu * e * e;
+            k1 = k1 * e * e;
+            kexp = false;
+        }
         if (!(m_abs(kt) <= konst<T>::huge()) && i < nl) {
             kmu = kt;
             break;
         }
     }
-    return {imu * ratio, kmu};
+    return {i, ratio, kmu, kexp};
 }
 
 }  // namespace bessel

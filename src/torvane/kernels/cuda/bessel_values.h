@@ -29,6 +29,23 @@ __device__ inline bool bad_order(T nu) {
     return !(m_abs(nu) <= T(max_order));
 }
 
+template <class T>
+struct ik_pair {
+    T i, k;
+};
+// I and K from the scaled parts: e^w in halves, one beside the ratio.
+template <class N>
+__device__ inline ik_pair<N> unscale(const ik_scaled_pair<N> &p, N w) {
+    using T = typename real_of<N>::type;
+    const N up = m_exp(T(0.5) * w);
+    ik_pair<N> r{p.i * up * (p.r * up), p.k};
+    if (p.kexp) {
+        const N down = m_exp(T(-0.5) * w);
+        r.k = p.k * down * down;
+    }
+    return r;
+}
+
 // J and Y of any order at x >= 0 (0 and +inf included).
 template <class T>
 __device__ inline jy_pair<T> jy_nonneg(T nu, T x) {
@@ -58,9 +75,7 @@ __device__ inline ik_pair<T> ik_nonneg(T nu, T x) {
     } else if (is_inf(x)) {
         p = {inf_of<T>(), T(0)};
     } else {
-        p = ik_scaled(a, x);
-        const T up = m_exp(T(0.5) * x), down = m_exp(T(-0.5) * x);
-        p = {p.i * up * up, p.k * down * down};
+        p = unscale(ik_scaled(a, x), x);
     }
     if (nu < T(0) && !is_integer(a)) {
         T s, c;
@@ -133,13 +148,6 @@ template <class T>
 __device__ inline cx<T> cx_nan_of() {
     return mk(nan_of<T>(), nan_of<T>());
 }
-// e^w as e^(w/2) e^(w/2): finite wherever the product is.
-template <class T>
-__device__ inline cx<T> times_exp(cx<T> v, cx<T> w) {
-    const cx<T> h = m_exp(T(0.5) * w);
-    return v * h * h;
-}
-
 template <class T>
 __device__ inline ik_pair<cx<T>> ik_complex(T nu, cx<T> z) {
     if (cx_nan(z) || bad_order(nu)) return {cx_nan_of<T>(), cx_nan_of<T>()};
@@ -153,8 +161,8 @@ __device__ inline ik_pair<cx<T>> ik_complex(T nu, cx<T> z) {
     const T a = m_abs(nu);
     const bool left = z.re < T(0);
     const cx<T> w = left ? -z : z;
-    const ik_pair<cx<T>> s = ik_scaled(a, w);
-    cx<T> i = times_exp(s.i, w), k = times_exp(s.k, -w);
+    const ik_pair<cx<T>> s = unscale(ik_scaled(a, w), w);
+    cx<T> i = s.i, k = s.k;
     if (left) {
         // z = w e^(+-i pi): I(z) = e^(+-i nu pi) I(w), K(z) = e^(-+i nu pi) K(w) -+ i pi I(w)
         const bool upper = m_copysign(T(1), z.im) > T(0);
@@ -190,8 +198,8 @@ __device__ inline jyh_set<T> jyh_complex(T nu, cx<T> z) {
     const bool upper = m_copysign(T(1), z.im) > T(0);
     const cx<T> u = upper ? z : conj(z);
     const cx<T> w = mk(u.im, -u.re);  // -iu, in the right half-plane
-    const ik_pair<cx<T>> s = ik_scaled(a, w);
-    const cx<T> i = times_exp(s.i, w), k = times_exp(s.k, -w);
+    const ik_pair<cx<T>> s = unscale(ik_scaled(a, w), w);
+    const cx<T> i = s.i, k = s.k;
     // J(u) = e^(i nu pi/2) I(-iu), H1(u) = -(2i/pi) e^(-i nu pi/2) K(-iu)
     const cx<T> e = expipi(T(0.5) * a);
     jyh_set<T> r;

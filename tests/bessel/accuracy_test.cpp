@@ -68,8 +68,6 @@ struct tally {
     double worst = 0;
     int compared = 0, failed = 0;
     void add(double nu, cd at, cd got, cd want, double scale, double tol_rel) {
-        const double hi = double(std::numeric_limits<float>::max());
-        (void)hi;
         const double err = std::abs(got - want), limit = tol_rel * scale;
         ++compared;
         if (limit > 0 && err / limit > worst) worst = err / limit;

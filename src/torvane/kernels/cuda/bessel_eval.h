@@ -310,7 +310,7 @@ __device__ inline cx<T> stokes_part(T nu, cx<T> w, cx<T> s) {
 
 template <class T>
 __device__ inline T asym_from(T nu) {
-    T q = T(0.0625) * nu * nu;
+    T q = T(0.125) * nu * nu;
     return q > konst<T>::x_asym() ? q : konst<T>::x_asym();
 }
 

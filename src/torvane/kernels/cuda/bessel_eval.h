@@ -78,8 +78,14 @@ __device__ inline bool is_inf(T x) {
     return m_abs(x) > konst<T>::huge();
 }
 template <class T>
-__device__ inline T nan_of() {
-    return T(0) * konst<T>::huge() * konst<T>::huge();  // 0 * inf
+__device__ inline T nan_of();
+template <>
+__device__ inline float nan_of<float>() {
+    return __int_as_float(0x7fc00000);
+}
+template <>
+__device__ inline double nan_of<double>() {
+    return __longlong_as_double(0x7ff8000000000000ll);
 }
 template <class T>
 __device__ inline T inf_of() {

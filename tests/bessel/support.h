@@ -39,21 +39,17 @@ std::vector<std::complex<T>> eval(kind_entry<T> f, T nu, unsigned k, const std::
 // The entries of one precision.
 template <class T>
 struct entries;
-template <>
-struct entries<double> {
-    static constexpr order_entry<double> j = pkr_besselj_f64, y = pkr_bessely_f64,
-                                         i = pkr_besseli_f64, k = pkr_besselk_f64;
-    static constexpr order_entry<double> zj = pkr_besselj_c64, zy = pkr_bessely_z64,
-                                         zi = pkr_besseli_z64, zk = pkr_besselk_z64;
-    static constexpr kind_entry<double> h = pkr_besselh_f64, zh = pkr_besselh_z64;
-};
-template <>
-struct entries<float> {
-    static constexpr order_entry<float> j = pkr_besselj_f32, y = pkr_bessely_f32,
-                                        i = pkr_besseli_f32, k = pkr_besselk_f32;
-    static constexpr order_entry<float> zj = pkr_besselj_c32, zy = pkr_bessely_z32,
-                                        zi = pkr_besseli_z32, zk = pkr_besselk_z32;
-    static constexpr kind_entry<float> h = pkr_besselh_f32, zh = pkr_besselh_z32;
-};
+#define BT_ENTRIES(T, b)                                                                    \
+    template <>                                                                             \
+    struct entries<T> {                                                                     \
+        static constexpr order_entry<T> j = pkr_besselj_f##b, y = pkr_bessely_f##b,         \
+                                        i = pkr_besseli_f##b, k = pkr_besselk_f##b;         \
+        static constexpr order_entry<T> zj = pkr_besselj_c##b, zy = pkr_bessely_z##b,     \
+                                        zi = pkr_besseli_z##b, zk = pkr_besselk_z##b;   \
+        static constexpr kind_entry<T> h = pkr_besselh_f##b, zh = pkr_besselh_z##b;       \
+    };
+BT_ENTRIES(double, 64)
+BT_ENTRIES(float, 32)
+#undef BT_ENTRIES
 
 }  // namespace btest

@@ -28,75 +28,61 @@ __device__ inline cx<T> from_vec(C v) {
     return mk(T(v.x), T(v.y));
 }
 
+// out[i] = f(in[i]) for this thread's element.
+template <class Out, class In, class F>
+__device__ inline void each(void *out, const void *in, unsigned n, F f) {
+    const unsigned long long i = element();
+    if (i < n) static_cast<Out *>(out)[i] = f(static_cast<const In *>(in)[i]);
+}
+// A complex function of the kernel's precision over vector elements.
+template <class T, class C, class F>
+__device__ inline void each_cplx(void *out, const void *in, unsigned n, F f) {
+    each<C, C>(out, in, n, [=](C z) { return to_vec<T, C>(f(from_vec<T>(z))); });
+}
+
 template <class T>
 __global__ void besselj_real(param_t p) {
-    const unsigned long long i = element();
-    if (i >= p.n) return;
-    static_cast<T *>(p.out)[i] = j_real(T(p.nu), static_cast<const T *>(p.in)[i]);
+    each<T, T>(p.out, p.in, p.n, [=](T x) { return j_real(T(p.nu), x); });
 }
 template <class T, class C>
 __global__ void besselj_cplx(param_t p) {
-    const unsigned long long i = element();
-    if (i >= p.n) return;
-    const cx<T> z = from_vec<T>(static_cast<const C *>(p.in)[i]);
-    static_cast<C *>(p.out)[i] = to_vec<T, C>(jyh_complex(T(p.nu), z).j);
+    each_cplx<T, C>(p.out, p.in, p.n, [=](cx<T> z) { return jyh_complex(T(p.nu), z).j; });
 }
-
 template <class T>
 __global__ void bessely_real(void *out, const void *in, T nu, unsigned n) {
-    const unsigned long long i = element();
-    if (i >= n) return;
-    static_cast<T *>(out)[i] = y_real(nu, static_cast<const T *>(in)[i]);
+    each<T, T>(out, in, n, [=](T x) { return y_real(nu, x); });
 }
 template <class T, class C>
 __global__ void bessely_cplx(void *out, const void *in, T nu, unsigned n) {
-    const unsigned long long i = element();
-    if (i >= n) return;
-    const cx<T> z = from_vec<T>(static_cast<const C *>(in)[i]);
-    static_cast<C *>(out)[i] = to_vec<T, C>(jyh_complex(nu, z).y);
+    each_cplx<T, C>(out, in, n, [=](cx<T> z) { return jyh_complex(nu, z).y; });
 }
-
 template <class T>
 __global__ void besseli_real(void *out, const void *in, T nu, unsigned n) {
-    const unsigned long long i = element();
-    if (i >= n) return;
-    static_cast<T *>(out)[i] = i_real(nu, static_cast<const T *>(in)[i]);
+    each<T, T>(out, in, n, [=](T x) { return i_real(nu, x); });
 }
 template <class T, class C>
 __global__ void besseli_cplx(void *out, const void *in, T nu, unsigned n) {
-    const unsigned long long i = element();
-    if (i >= n) return;
-    const cx<T> z = from_vec<T>(static_cast<const C *>(in)[i]);
-    static_cast<C *>(out)[i] = to_vec<T, C>(ik_complex(nu, z).i);
+    each_cplx<T, C>(out, in, n, [=](cx<T> z) { return ik_complex(nu, z).i; });
 }
-
 template <class T>
 __global__ void besselk_real(void *out, const void *in, T nu, unsigned n) {
-    const unsigned long long i = element();
-    if (i >= n) return;
-    static_cast<T *>(out)[i] = k_real(nu, static_cast<const T *>(in)[i]);
+    each<T, T>(out, in, n, [=](T x) { return k_real(nu, x); });
 }
 template <class T, class C>
 __global__ void besselk_cplx(void *out, const void *in, T nu, unsigned n) {
-    const unsigned long long i = element();
-    if (i >= n) return;
-    const cx<T> z = from_vec<T>(static_cast<const C *>(in)[i]);
-    static_cast<C *>(out)[i] = to_vec<T, C>(ik_complex(nu, z).k);
+    each_cplx<T, C>(out, in, n, [=](cx<T> z) { return ik_complex(nu, z).k; });
 }
-
 // Kind 1 gives H1, every other kind H2.
 template <class T, class C>
 __global__ void besselh_real(void *out, const void *in, T nu, unsigned k, unsigned n) {
-    const unsigned long long i = element();
-    if (i >= n) return;
-    static_cast<C *>(out)[i] = to_vec<T, C>(h_real(nu, static_cast<const T *>(in)[i], k == 1));
+    each<C, T>(out, in, n, [=](T x) { return to_vec<T, C>(h_real(nu, x, k == 1)); });
 }
 template <class T, class C>
 __global__ void besselh_cplx(void *out, const void *in, T nu, unsigned k, unsigned n) {
-    const unsigned long long i = element();
-    if (i >= n) return;
-    const jyh_set<T> s = jyh_complex(nu, from_vec<T>(static_cast<const C *>(in)[i]));
-    static_cast<C *>(out)[i] = to_vec<T, C>(k == 1 ? s.h1 : s.h2);
+    each_cplx<T, C>(out, in, n, [=](cx<T> z) {
+        const jyh_set<T> s = jyh_complex(nu, z);
+        return k == 1 ? s.h1 : s.h2;
+    });
 }
 
 }  // namespace bessel

@@ -29,7 +29,17 @@ inline pkrError launch_order(const kernel_fn<double> *t64, const kernel_fn<float
 }  // namespace bessel
 
 // An exported entry that passes the address of its order.
-#define TV_BESSEL_ORDER_ENTRY(fn, sfx, T, dbl, cplx)                      \
+#define TV_BESSEL_ORDER_ENTRY(fn, sfx, T, dbl, cplx)                              \
     extern "C" pkrError pkr_##fn##_##sfx(void *out, void *in, T nu, unsigned n) { \
-        return fn(out, in, &nu, n, dbl, cplx);                            \
+        return fn(out, in, &nu, n, dbl, cplx);                                    \
     }
+// The file-local launcher of a function that takes an order only, over its
+// tables, and its four entries.
+#define TV_BESSEL_ORDER_FUNCTION(fn)                                                         \
+    namespace {                                                                              \
+    pkrError fn(void *out, void *in, const void *nu, unsigned n, bool dbl, bool cplx) {     \
+        return bessel::launch_order(bessel::fn##_64_fn, bessel::fn##_32_fn, out, in, nu, n, \
+                                    dbl, cplx);                                              \
+    }                                                                                        \
+    }                                                                                        \
+    TORVANE_BESSEL_ROWS(TV_BESSEL_ORDER_ENTRY, fn, z)

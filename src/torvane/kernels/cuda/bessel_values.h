@@ -85,16 +85,20 @@ __device__ inline ik_pair<T> ik_nonneg(T nu, T x) {
     return p;
 }
 
+// f at -x for integer orders, (-1)^n f(x); NaN for the others.
+template <class T, class F>
+__device__ inline T integer_reflection(T nu, T x, F f) {
+    if (!is_integer(nu)) return nan_of<T>();
+    const T v = f(-x);
+    return odd_integer(nu) ? -v : v;
+}
+
 template <class T>
 __device__ inline T j_real(T nu, T x) {
     if (is_nan(x) || bad_order(nu)) return nan_of<T>();
-    if (x < T(0)) {
-        if (is_inf(x)) return T(0);
-        if (!is_integer(nu)) return nan_of<T>();
-        const T j = jy_nonneg(nu, -x).j;
-        return odd_integer(nu) ? -j : j;
-    }
-    return jy_nonneg(nu, x).j;
+    auto j = [&](T a) { return jy_nonneg(nu, a).j; };
+    if (x < T(0)) return is_inf(x) ? T(0) : integer_reflection(nu, x, j);
+    return j(x);
 }
 
 template <class T>
@@ -107,12 +111,8 @@ __device__ inline T y_real(T nu, T x) {
 template <class T>
 __device__ inline T i_real(T nu, T x) {
     if (is_nan(x) || bad_order(nu)) return nan_of<T>();
-    if (x < T(0)) {
-        if (!is_integer(nu)) return nan_of<T>();
-        const T i = ik_nonneg(nu, -x).i;
-        return odd_integer(nu) ? -i : i;
-    }
-    return ik_nonneg(nu, x).i;
+    auto i = [&](T a) { return ik_nonneg(nu, a).i; };
+    return x < T(0) ? integer_reflection(nu, x, i) : i(x);
 }
 
 template <class T>

@@ -58,8 +58,8 @@ protected:
     void *out = nullptr, *in = nullptr;
     void SetUp() override {
         out = testenv::to_device(guard);
-        in = testenv::to_device(std::vector<double>(2 * n, 1.25));  // 1.25 in every type's first element is enough
-        std::vector<float> f(4 * n, 1.25f);
+        in = testenv::to_device(std::vector<double>(2 * n));
+        std::vector<float> f(4 * n, 1.25f);  // read as doubles: small positive values
         ASSERT_EQ(dev::memcpy_htod(in, f.data(), f.size() * sizeof(float)), 0);
     }
     void TearDown() override {

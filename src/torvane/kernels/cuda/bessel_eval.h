@@ -357,6 +357,7 @@ __device__ inline jy_pair<T> jy_positive(T nu, T x) {
         return {f * (p * cchi - q * schi), f * (p * schi + q * cchi)};
     }
     const int nl = x < T(2) ? int(nu + T(0.5)) : (nu - x + T(1.5) > T(0) ? int(nu - x + T(1.5)) : 0);
+    int converged = 0;  // continued fractions that met the tolerance
     const T mu = nu - T(nl), mu2 = mu * mu;
     const T xi = T(1) / x, xi2 = T(2) * xi, w = xi2 / pi;
     // J'/J at nu; isign is the sign of J_nu.
@@ -372,7 +373,10 @@ __device__ inline jy_pair<T> jy_positive(T nu, T x) {
             T del = c * d;
             h = del * h;
             if (d < T(0)) isign = -isign;
-            if (m_abs(del - T(1)) < eps) break;
+            if (m_abs(del - T(1)) < eps) {
+                converged++;
+                break;
+            }
         }
     }
     // Down to mu: J_{k-1}/J_k = k/x + f_k, f_{k-1} = (k-1)/x - J_k/J_{k-1}.
@@ -436,7 +440,10 @@ __device__ inline jy_pair<T> jy_positive(T nu, T x) {
             c = off_zero(b + a / c);
             const cx<T> del = c * d;
             pq = pq * del;
-            if (m_abs(del.re - T(1)) + m_abs(del.im) < eps) break;
+            if (m_abs(del.re - T(1)) + m_abs(del.im) < eps) {
+                converged++;
+                break;
+            }
         }
         const T p = pq.re, q = pq.im;
         const T gam = (p - f) / q;
@@ -456,6 +463,9 @@ __device__ inline jy_pair<T> jy_positive(T nu, T x) {
             break;
         }
     }
+    // Past the iteration limit (orders in the hundreds at x beyond 10^4)
+    // the fractions say nothing: NaN rather than a wrong number.
+    if (converged < (x < T(2) ? 1 : 2)) return {nan_of<T>(), nan_of<T>()};
     return {j, ymu};
 }
 
@@ -483,6 +493,7 @@ __device__ inline ik_scaled_pair<N> ik_scaled(T nu, N w) {
     const int nl = int(nu + T(0.5));
     const T mu = nu - T(nl), mu2 = mu * mu;
     const N xi = one / w, xi2 = T(2) * xi;
+    int converged = 0;  // continued fractions that met the tolerance
     // I'/I at nu.
     N h = nu * xi;
     if (m_abs(h) < tiny) h = lift<N>(tiny);
@@ -494,7 +505,10 @@ __device__ inline ik_scaled_pair<N> ik_scaled(T nu, N w) {
             c = off_zero(b + one / c);
             const N del = c * d;
             h = del * h;
-            if (m_abs(del - T(1)) < eps) break;
+            if (m_abs(del - T(1)) < eps) {
+                converged++;
+                break;
+            }
         }
     }
     // Down to mu: I_{k-1}/I_k = k/w + f_k, f_{k-1} = I_k/I_{k-1} + (k-1)/w.
@@ -562,7 +576,10 @@ __device__ inline ik_scaled_pair<N> ik_scaled(T nu, N w) {
             h2 = h2 + delh;
             const N dels = q * delh;
             s = s + dels;
-            if (m_abs(dels) < m_abs(s) * eps) break;
+            if (m_abs(dels) < m_abs(s) * eps) {
+                converged++;
+                break;
+            }
         }
         h2 = a1 * h2;
         kmu = m_sqrt(pi / (T(2) * w)) / s;
@@ -593,6 +610,10 @@ __device__ inline ik_scaled_pair<N> ik_scaled(T nu, N w) {
             kmu = kt;
             break;
         }
+    }
+    if (converged < (m_abs(w) < T(2) ? 1 : 2)) {
+        const N nan = lift<N>(nan_of<T>()) * nan_of<T>();
+        return {nan, nan, nan, true};
     }
     return {i, ratio, kmu, kexp};
 }

@@ -5,10 +5,14 @@
 //   J, Y  x < 2: Temme's series for Y at the order mu in [-1/2, 1/2] that
 //         differs from nu by an integer; x >= 2: Steed's method (the continued
 //         fraction for J'/J and the complex one for (J' + iY')/(J + iY));
-//         x past max(X0, nu^2/4): Hankel's asymptotic expansion.
+//         x from max(X0, nu^2/8) (X0 = 25 in double, 12 in single): Hankel's
+//         expansion, whose terms then stay below ~10 before they fall past
+//         the precision; the fraction for J'/J takes ~x steps and loses
+//         accuracy as it goes, and runs out of its 10000 near 10^4.
 //   I, K  the same scheme with Temme's series and continued fraction for K.
 //   J and I go down from nu to mu as ratios (no overflow of a start value),
-//   Y and K up from mu to nu, the stable directions.
+//   Y and K up from mu to nu, the stable directions; J and I come from the
+//   Wronskian with Y and K at mu, or at mu + 1 where mu < 0.
 // Complex arguments: I and K in the right half-plane by the same scheme in
 // complex arithmetic (and the two-exponential expansion of I for large |z|);
 // K and I in the left half-plane by analytic continuation; J and H1 in the

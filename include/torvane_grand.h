@@ -5,8 +5,9 @@
  *   size < 0: stores in size the bytes of the buffer that a fill of n numbers
  *     writes (at least n elements, a multiple of 8192), returns 0; nothing else
  *     happens.
- *   size >= 0: fills that many bytes at the device address out: generator g
- *     writes its numbers o = 0, 1, ... to elements g + 4096 o. The process-wide
+ *   size >= 0: fills the buffer at the device address out, which must hold
+ *     the bytes the query reports: generator g writes its numbers o = 0, 1, ...
+ *     to elements g + 4096 o. The process-wide
  *     seed advances on every fill, so successive fills differ; setting the same
  *     seed before two fills gives the same numbers.
  * Codes: 0 done (the kernel is queued, not waited for), 4 a null size or n

@@ -3,6 +3,7 @@
 // bounds, and failures of the upload and the launch.
 #include "model.h"
 #include "support/devenv.h"
+#include "support/exports.h"
 #include "torvane_grand.h"
 
 #include <cstring>
@@ -38,11 +39,15 @@ protected:
         buf_bytes = bytes;
         return buf;
     }
-    // Asks for the size of n numbers, then fills a buffer of that size.
-    pkrError query_and_fill(const precision &p, unsigned n) {
+    // Asks for the size of n numbers and makes a buffer of that size.
+    int sized(const precision &p, unsigned n) {
         int size = -1;
         EXPECT_EQ(p.fill(nullptr, n, &size), 0);
         buffer(size_t(size));
+        return size;
+    }
+    pkrError query_and_fill(const precision &p, unsigned n) {
+        int size = sized(p, n);
         return p.fill(buf, n, &size);
     }
     // Leaves 7 as the thread's last error, the seed as it was: a failed
@@ -72,6 +77,14 @@ protected:
                            << ", number " << first / 4096 << ")";
     }
 };
+
+// The entries leave the library under plain names; the tables and the
+// kernels do not.
+TEST(GrandExports, OnlyThePlainEntries) {
+    const std::set<std::string> want = {"pkr_grand_f32", "pkr_grand_f64", "pkr_grand_get_seed",
+                                        "pkr_grand_set_seed"};
+    EXPECT_EQ(testenv::exported_names(TORVANE_LIB_PATH, {"grand", "MT", "Random"}), want);
+}
 
 // Every generator of the table, bit for bit, in both precisions; the
 // seeds include ones whose products wrap at 2^32.
@@ -220,9 +233,7 @@ TEST_F(Grand, ZeroNumbersLaunchAndWriteNothing) {
 TEST_F(Grand, PendingErrorCancelsOneFill) {
     for (const precision &p : precisions) {
         SCOPED_TRACE(p.name);
-        int size = -1;
-        ASSERT_EQ(p.fill(nullptr, 4096, &size), 0);
-        buffer(size_t(size));
+        int size = sized(p, 4096);
         char host[4] = {};
         ASSERT_NE(dev::memcpy_htod(reinterpret_cast<void *>(16), host, sizeof host), 0);
         const unsigned before = pkr_grand_get_seed();
@@ -247,9 +258,7 @@ TEST_F(Grand, UploadsThenLaunchesOnce) {
     for (int i = 0; i < 2; ++i) {
         const precision &p = precisions[i];
         SCOPED_TRACE(p.name);
-        int size = -1;
-        ASSERT_EQ(p.fill(nullptr, 100, &size), 0);
-        buffer(size_t(size));
+        int size = sized(p, 100);
         sim::clear_calls();
         ASSERT_EQ(p.fill(buf, 100, &size), 0);
         const std::vector<sim::call> c = sim::calls();
@@ -273,9 +282,7 @@ TEST_F(Grand, UploadsThenLaunchesOnce) {
 TEST_F(Grand, FailedUpload) {
     for (const precision &p : precisions) {
         SCOPED_TRACE(p.name);
-        int size = -1;
-        ASSERT_EQ(p.fill(nullptr, 4096, &size), 0);
-        buffer(size_t(size));
+        int size = sized(p, 4096);
         ASSERT_EQ(p.fill(buf, 4096, &size), 0);  // stores 0
         pkr_grand_set_seed(777);
         const size_t launches = sim::stats().launches;
@@ -308,9 +315,7 @@ TEST_F(Grand, LaunchFailures) {
     for (const precision &p : precisions)
         for (const auto &c : cases) {
             SCOPED_TRACE(std::string(p.name) + " " + std::to_string(c.code));
-            int size = -1;
-            ASSERT_EQ(p.fill(nullptr, 4096, &size), 0);
-            buffer(size_t(size));
+            int size = sized(p, 4096);
             const unsigned before = pkr_grand_get_seed();
             sim::inject(c.kind, 1, c.code);
             EXPECT_EQ(p.fill(buf, 4096, &size), c.want);

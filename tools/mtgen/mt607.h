@@ -10,6 +10,7 @@
 // divides the characteristic polynomial, so degree 607 means they are equal.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -129,45 +130,62 @@ inline poly minimal_polynomial(const std::vector<uint8_t> &s, int *length) {
     return p;
 }
 
-// Arithmetic modulo a polynomial f of degree 607.
+// Squaring modulo a polynomial f of degree 607. A square has degree below
+// 1213; its bits from 607 up are folded back eight at a time through tables
+// of t(x) x^(607 + 8j) mod f.
 class modulus {
 public:
-    static constexpr int fw = 11;  // f shifted by up to 63 bits
-    explicit modulus(const poly &f) {
-        for (int s = 0; s < 64; ++s)
-            for (int k = 0; k < fw; ++k) {
-                uint64_t v = f.w[k] << s;
-                if (s && k > 0) v |= f.w[k - 1] >> (64 - s);
-                shifted_[s][k] = v;
+    static constexpr int rw = 10;                      // words of a residue
+    static constexpr int chunks = (degree + 1 + 7) / 8; // bytes from bit 607 up
+    explicit modulus(const poly &f) : table_(size_t(chunks) * 256) {
+        // x^(607 + i) mod f for i = 0 ... 8 * chunks - 1, one after another.
+        std::vector<std::array<uint64_t, rw>> power(size_t(chunks) * 8);
+        std::array<uint64_t, rw> r{};
+        for (int k = 0; k < rw; ++k) r[k] = f.w[k];
+        r[degree >> 6] &= ~(~uint64_t(0) << (degree & 63));  // x^607 = f - x^607
+        for (auto &p : power) {
+            p = r;
+            uint64_t top = 0;
+            for (int k = 0; k < rw; ++k) {
+                const uint64_t next = r[k] >> 63;
+                r[k] = (r[k] << 1) | top;
+                top = next;
             }
-    }
-    // r mod f, r of degree below 1280.
-    void reduce(poly &r) const {
-        for (int wi = poly_words - 1; wi >= degree >> 6; --wi) {
-            for (;;) {
-                uint64_t word = r.w[wi];
-                if (wi == degree >> 6) word &= ~uint64_t(0) << (degree & 63);
-                if (!word) break;
-                const int bit = wi * 64 + 63 - __builtin_clzll(word);
-                const int s = bit - degree;
-                const uint64_t *q = shifted_[s & 63];
-                uint64_t *dst = r.w + (s >> 6);
-                for (int k = 0; k < fw && (s >> 6) + k < poly_words; ++k) dst[k] ^= q[k];
+            if ((r[degree >> 6] >> (degree & 63)) & 1u)
+                for (int k = 0; k < rw; ++k) r[k] ^= f.w[k];
+        }
+        for (int j = 0; j < chunks; ++j) {
+            residue *t = &table_[size_t(j) * 256];
+            t[0].fill(0);
+            for (int v = 1; v < 256; ++v) {
+                t[v] = t[v & (v - 1)];
+                const auto &p = power[size_t(j) * 8 + __builtin_ctz(v)];
+                for (int k = 0; k < rw; ++k) t[v][k] ^= p[k];
             }
         }
     }
     // a^2 mod f for a reduced.
     void square(poly &a) const {
-        poly r;
-        for (int k = 0; k < 10; ++k) {
-            r.w[2 * k] = spread(uint32_t(a.w[k]));
-            r.w[2 * k + 1] = spread(uint32_t(a.w[k] >> 32));
+        uint64_t sq[poly_words];
+        for (int k = 0; k < rw; ++k) {
+            sq[2 * k] = spread(uint32_t(a.w[k]));
+            sq[2 * k + 1] = spread(uint32_t(a.w[k] >> 32));
         }
-        reduce(r);
+        poly r;
+        for (int k = 0; k < rw; ++k) r.w[k] = sq[k];
+        r.w[degree >> 6] &= ~(~uint64_t(0) << (degree & 63));
+        for (int j = 0; j < chunks; ++j) {
+            const int bit = degree + 8 * j, w = bit >> 6, s = bit & 63;
+            uint64_t v = sq[w] >> s;
+            if (s > 56 && w + 1 < poly_words) v |= sq[w + 1] << (64 - s);
+            const residue &t = table_[size_t(j) * 256 + (v & 0xffu)];
+            for (int k = 0; k < rw; ++k) r.w[k] ^= t[k];
+        }
         a = r;
     }
 
 private:
+    using residue = std::array<uint64_t, rw>;
     static uint64_t spread(uint32_t v) {
         uint64_t x = v;
         x = (x | (x << 16)) & 0x0000ffff0000ffffull;
@@ -177,7 +195,7 @@ private:
         x = (x | (x << 1)) & 0x5555555555555555ull;
         return x;
     }
-    uint64_t shifted_[64][fw];
+    std::vector<residue> table_;
 };
 
 // f of degree 607 is irreducible iff x^(2^607) = x mod f: the irreducible

@@ -199,33 +199,36 @@ mt607::params search(unsigned id, uint64_t seed, int tries) {
 
     const output_space space(best.matrix);
     echelon e;
+    // From each of `tries` random pairs of masks, passes over the free bits
+    // from the top, keeping each flip that helps, until a pass changes
+    // nothing; the best pair found wins.
     int best_defect = INT_MAX;
-    for (int t = 0; t < tries; ++t) {
+    for (int t = 0; t < tries && best_defect > 0; ++t) {
         const uint64_t r = rng();
-        const uint32_t b = uint32_t(r) & mt607::b_free, c = uint32_t(r >> 32) & mt607::c_free;
-        const int d = measure_in(space, b, c, best_defect - 1, e).defect();
-        if (d < best_defect) {
-            best_defect = d;
-            best.temper_b = b;
-            best.temper_c = c;
-        }
-    }
-    // Then passes over the free bits, from the top, keeping each flip that
-    // helps, until a pass changes nothing.
-    for (int pass = 0, changed = 1; changed && pass < max_passes && best_defect > 0; ++pass) {
-        changed = 0;
-        for (int j = 31; j >= mt607::shift_b; --j)
-            for (uint32_t *mask : {&best.temper_b, &best.temper_c}) {
-                if (mask == &best.temper_c && j < mt607::shift_c) continue;
-                *mask ^= 1u << j;
-                const int d = measure_in(space, best.temper_b, best.temper_c, best_defect - 1, e).defect();
-                if (d < best_defect) {
-                    best_defect = d;
-                    changed = 1;
-                } else {
+        mt607::params cur = best;
+        cur.temper_b = uint32_t(r) & mt607::b_free;
+        cur.temper_c = uint32_t(r >> 32) & mt607::c_free;
+        int cur_defect = measure_in(space, cur.temper_b, cur.temper_c, INT_MAX, e).defect();
+        for (int pass = 0, changed = 1; changed && pass < max_passes && cur_defect > 0; ++pass) {
+            changed = 0;
+            for (int j = 31; j >= mt607::shift_b; --j)
+                for (uint32_t *mask : {&cur.temper_b, &cur.temper_c}) {
+                    if (mask == &cur.temper_c && j < mt607::shift_c) continue;
                     *mask ^= 1u << j;
+                    const int d =
+                        measure_in(space, cur.temper_b, cur.temper_c, cur_defect - 1, e).defect();
+                    if (d < cur_defect) {
+                        cur_defect = d;
+                        changed = 1;
+                    } else {
+                        *mask ^= 1u << j;
+                    }
                 }
-            }
+        }
+        if (cur_defect < best_defect) {
+            best_defect = cur_defect;
+            best = cur;
+        }
     }
     return best;
 }

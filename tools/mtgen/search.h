@@ -11,7 +11,7 @@ namespace mtgen {
 
 // What made the committed table (mt_data.inc).
 constexpr uint64_t table_seed = 20261210;
-constexpr int table_tempering_tries = 16;
+constexpr int table_tempering_tries = 4;
 constexpr unsigned table_rows = 4096;
 
 // Rows that are fixed inputs: emitted as given once checked, never searched.
@@ -32,10 +32,11 @@ struct equidistribution {
 equidistribution measure(const mt607::params &set);
 
 // The parameter set of generator `id` for a search seed: twist constants are
-// drawn from the seed's stream for this id until one has the full period,
-// then `tries` pairs of masks are drawn and the one with the smallest defect
-// is improved bit by bit. The same (seed, id, tries) always give the same set.
-// A given row is returned as it stands.
+// drawn from the seed's stream for this id until one has the full period;
+// then, from each of `tries` random pairs of masks, single bits are flipped
+// from the top while that lowers the defect, and the best pair wins. The same
+// (seed, id, tries) always give the same set. A given row is returned as it
+// stands.
 mt607::params search(unsigned id, uint64_t seed, int tries);
 
 }  // namespace mtgen

@@ -79,4 +79,15 @@ extern const random_kernel grand_f32_fn[1];
 extern void *const grand_f64_params;
 extern void *const grand_f32_params;
 
+// One device module: its parameter array, the kernel instance that reads it,
+// its kernel table and the array's address for the host.
+#define GRAND_MODULE(T, fx, array)                                     \
+    __device__ mt_param_t array[MT_RNG_COUNT];                         \
+    template <>                                                        \
+    struct mt_module<T> {                                              \
+        static __device__ const mt_param_t *params() { return array; } \
+    };                                                                 \
+    const random_kernel grand_##fx##_fn[1] = {&RandomGPU<T>};          \
+    void *const grand_##fx##_params = array;
+
 }  // namespace grand

@@ -589,15 +589,24 @@ void h_testp(thread &t, const insn &i) {
 
 // ------------------------------------------------------------ conversions
 
+// A signed sub-word result sign-extends to its register (dw bytes).
+template <typename D>
+inline void put_ext(thread &t, const insn &i, D v) {
+    if (std::is_signed<D>::value && std::is_integral<D>::value && sizeof(D) < i.dw)
+        t.r[i.o[0]] = uint64_t(int64_t(v)) & width_mask(i.dw);
+    else
+        put<D>(t, i.o[0], v);
+}
+
 template <typename D, typename S, bool SAT>
 void h_cvt_ii(thread &t, const insn &i) {
     S s = get<S>(t, i.o[1]);
     if (SAT) {
         __int128 v = __int128(s);
         __int128 lo = __int128(std::numeric_limits<D>::min()), hi = __int128(std::numeric_limits<D>::max());
-        put<D>(t, i.o[0], D(v < lo ? lo : v > hi ? hi : v));
+        put_ext<D>(t, i, D(v < lo ? lo : v > hi ? hi : v));
     } else {
-        put<D>(t, i.o[0], D(s));
+        put_ext<D>(t, i, D(s));
     }
 }
 
@@ -625,7 +634,7 @@ void h_cvt_fi(thread &t, const insn &i) {
         long double lo = (long double)std::numeric_limits<D>::min(), hi = (long double)std::numeric_limits<D>::max();
         r = v <= lo ? std::numeric_limits<D>::min() : v >= hi ? std::numeric_limits<D>::max() : D(v);
     }
-    put<D>(t, i.o[0], r);
+    put_ext<D>(t, i, r);
 }
 
 template <typename D, typename S, int M>

@@ -1414,7 +1414,9 @@ struct parser {
         int m = mode(in);
         bool sat = has(in, "sat");
         insn n = base_insn(nullptr);
-        n.o[0] = dst(in.ops[0]);
+        unsigned w;
+        n.o[0] = dst(in.ops[0], &w);
+        n.dw = uint8_t(w);
         n.o[1] = src(in.ops[1], s);
         n.aux = float_flags(in);
         if (is_int(d) && is_int(s)) {

@@ -246,8 +246,8 @@ int drv_module_load_data(drv_module *module, const void *image) {
     // Device code in binary form (ELF cubins, fat binaries) needs a real GPU.
     if (std::strncmp(text, "\x7f" "ELF", 4) == 0 || std::strncmp(text, "\x50\xed\x55\xba", 4) == 0)
         return err_not_supported;
-    const sim::device_desc &d = G().devices[size_t(current_context()->device)];
-    int device = current_context()->device;
+    const int device = current_context()->device;
+    const sim::device_desc d = G().devices[size_t(device)];
     call.lock.unlock();
     std::unique_ptr<sim::ptx::module> code;
     int e = sim::ptx::load(text, d.major * 10 + d.minor, code, load_log);
@@ -306,6 +306,10 @@ int check_launch(const sim::device_desc &d, const sim::ptx::module &m, const sim
     if (size_t(m.shared_extern_offset()) + shared_bytes > max_shared) return err_invalid_value;
     if ((!params && param_bytes) || param_bytes < f.formal_bytes || param_bytes > 4096)
         return err_invalid_value;
+    // Local memory and frames of a block's threads, all alive at once.
+    const unsigned long long per_thread = 64ull + f.need_local + f.need_frames;
+    if ((unsigned long long)block.x * block.y * block.z * per_thread > (256ull << 20))
+        return 701;  // too many resources requested for launch
     return 0;
 }
 

@@ -9,6 +9,7 @@
 #include <alloca.h>
 
 #include <chrono>
+#include <new>
 #include <cstdio>
 
 namespace sim {
@@ -123,8 +124,15 @@ void run_thread(const void *kernel, void **) {
     if (total <= stack_frames_limit) {
         buf = static_cast<unsigned char *>(alloca(total));
     } else {
-        heap.reset(new unsigned char[total]);
+        heap.reset(new (std::nothrow) unsigned char[total]);
         buf = heap.get();
+        if (!buf) {
+            std::fprintf(stderr, "simdev: PTX kernel %s: no memory for a thread's %zu bytes of frames\n",
+                         L.entry->name.c_str(), total);
+            int expected = 0;
+            L.job->fault.compare_exchange_strong(expected, dev::err_launch_failed);
+            return;
+        }
     }
     buf = reinterpret_cast<unsigned char *>((reinterpret_cast<uintptr_t>(buf) + 15) & ~uintptr_t(15));
     std::memset(buf, 0, L.local_bytes);
@@ -135,7 +143,7 @@ void run_thread(const void *kernel, void **) {
     t.frames = reinterpret_cast<frame *>(t.mem + L.mem_bytes);
     t.max_depth = L.depth;
     if (!push_frame(t, nullptr, *L.entry, nullptr)) return;
-    std::memcpy(t.params, L.params, L.entry->formal_bytes);
+    if (L.entry->formal_bytes) std::memcpy(t.params, L.params, L.entry->formal_bytes);
 
     for (;;) {
         const insn &i = t.code[t.pc++];

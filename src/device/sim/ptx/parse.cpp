@@ -460,11 +460,12 @@ struct parser {
     }
 
     void parse_init(std::vector<uint64_t> &out, std::vector<std::pair<size_t, std::pair<std::string, int64_t>>> &syms,
-                    ty et) {
+                    ty et, unsigned depth = 0) {
+        if (depth > 8) fail(peek().line, "initialiser nested too deeply");
         if (accept("{")) {
             if (!is("}")) {
                 do {
-                    parse_init(out, syms, et);
+                    parse_init(out, syms, et, depth + 1);
                 } while (accept(","));
             }
             expect("}");
@@ -544,7 +545,7 @@ struct parser {
     }
 
     uint32_t new_slot(uint64_t init = 0) {
-        if (f->init.size() >= (1u << 22)) fail(peek().line, "too many registers");
+        if (f->init.size() >= (1u << 16)) fail(peek().line, "more than 65536 registers and constants in one function");
         f->init.push_back(init);
         return uint32_t(f->init.size() - 1);
     }
@@ -737,7 +738,7 @@ struct parser {
             if (align == 0) align = tr->bytes;
             if (align & (align - 1) || align > 256) fail(x.line, "bad alignment");
             uint64_t off = (f->local_bytes + align - 1) / align * align;
-            if (off + tr->bytes * count > (1u << 20)) fail(x.line, "local memory too large");
+            if (off + tr->bytes * count > (512u << 10)) fail(x.line, "more than 512 KiB of local memory");
             f->local_bytes = uint32_t(off + tr->bytes * count);
             binding b{};
             b.k = binding::depot;
@@ -896,10 +897,11 @@ struct parser {
         return o.bits & width_mask(n ? n : 8);
     }
 
-    operand parse_operand() {
+    operand parse_operand(unsigned depth = 0) {
         operand o;
         const tok &x = peek();
         o.line = x.line;
+        if (depth > 2) fail(x.line, "operand nested too deeply");
         if (accept("[")) {
             o.k = operand::addr;
             auto b = std::make_shared<operand>();
@@ -923,14 +925,14 @@ struct parser {
         if (accept("{")) {
             o.k = operand::vec;
             do {
-                o.elems.push_back(parse_operand());
+                o.elems.push_back(parse_operand(depth + 1));
             } while (accept(","));
             expect("}");
             if (o.elems.size() > 4) fail(x.line, "vectors hold at most four elements");
             return o;
         }
         if (accept("!")) {
-            o = parse_operand();
+            o = parse_operand(depth + 1);
             if (o.k != operand::name) fail(x.line, "'!' applies to a predicate");
             o.neg = true;
             return o;

@@ -313,7 +313,7 @@ TEST_F(Driver, MutatedPtxNeverHarmsTheLoader) {
         if (!t.empty()) seeds.push_back(t);
     }
     std::mt19937 g(12345);
-    const int rounds = 150;
+    const int rounds = 100;
     size_t loaded = 0, refused = 0;
     for (const std::string &seed : seeds) {
         for (int k = 0; k < rounds; ++k) {

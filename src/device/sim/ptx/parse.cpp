@@ -1890,7 +1890,7 @@ struct parser {
         m.var_bytes = data.size();
         m.vars.reset(new unsigned char[data.size() + 256]());
         m.var_base = reinterpret_cast<unsigned char *>((reinterpret_cast<uintptr_t>(m.vars.get()) + 255) & ~uintptr_t(255));
-        std::memcpy(m.var_base, data.data(), data.size());
+        if (!data.empty()) std::memcpy(m.var_base, data.data(), data.size());
         const uint64_t base = reinterpret_cast<uintptr_t>(m.var_base);
         for (uint64_t off : data_fixups) {
             uint64_t v;

@@ -112,7 +112,8 @@ struct module {
     }
 };
 
-// Parses and links `text`. Returns 0, or 218 with `diag` naming the line.
+// Parses and links `text`. Returns 0, or 218 (222 for a PTX version newer
+// than the driver's) with `diag` naming the line.
 // `capability` is the device's (major * 10 + minor).
 int load(const char *text, int capability, std::unique_ptr<module> &out, std::string &diag);
 

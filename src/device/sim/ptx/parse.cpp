@@ -20,9 +20,12 @@ namespace {
 struct parse_error {
     uint32_t line;
     std::string msg;
+    int code;
 };
 
-[[noreturn]] void fail(uint32_t line, std::string msg) { throw parse_error{line, std::move(msg)}; }
+[[noreturn]] void fail(uint32_t line, std::string msg, int code = 218) {
+    throw parse_error{line, std::move(msg), code};
+}
 
 // ------------------------------------------------------------ types
 
@@ -323,7 +326,8 @@ struct parser {
                 uint64_t major = 0;
                 if (v.k != t_num || dot == std::string_view::npos || !parse_uint(s.substr(0, dot), major))
                     fail(v.line, "bad .version");
-                if (major > 9) fail(v.line, "PTX ISA version " + str(s) + " is newer than this driver's 9.x");
+                if (major > 9)  // the driver's "unsupported PTX version"
+                    fail(v.line, "PTX ISA version " + str(s) + " is newer than this driver's 9.x", 222);
                 have_version = true;
             } else if (d == ".target") {
                 next();
@@ -1963,7 +1967,7 @@ int load(const char *text, int capability, std::unique_ptr<module> &out, std::st
         (void)any_entry;
     } catch (const parse_error &e) {
         diag = "line " + std::to_string(e.line) + ": " + e.msg;
-        return 218;
+        return e.code;
     } catch (const std::bad_alloc &) {
         diag = "out of memory";
         return 2;

@@ -437,6 +437,57 @@ TEST_P(Corpus, StructsByValueLocalArraysAndCalls) {
     device_free(out);
 }
 
+TEST_P(Corpus, BlockVotesCountAndCombinePredicates) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("blockvote");
+    ASSERT_TRUE(f);
+    const unsigned blocks = 4, threads = 96;
+    std::vector<int> x(blocks * threads);
+    for (unsigned k = 0; k < x.size(); ++k) x[k] = int(k % 23) - (k / threads == 2 ? 1 : 0);
+    x[threads + 5] = 7;
+    int *dx = to_device(x), *out = device_alloc<int>(3 * blocks);
+    ASSERT_EQ(ptxtest::launch(f, dim3(blocks), dim3(threads), 0, params().ptr(dx).ptr(out)), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    std::vector<int> got = from_device(out, 3 * blocks);
+    for (unsigned b = 0; b < blocks; ++b) {
+        int c = 0, a = 1, o = 0;
+        for (unsigned k = 0; k < threads; ++k) {
+            int v = x[b * threads + k];
+            c += v > 10, a &= v >= 0, o |= v == 7;
+        }
+        EXPECT_EQ(got[3 * b], c) << b;
+        EXPECT_EQ(got[3 * b + 1] != 0, a != 0) << b;
+        EXPECT_EQ(got[3 * b + 2] != 0, o != 0) << b;
+    }
+    device_free(dx), device_free(out);
+}
+
+TEST_P(Corpus, DevicePrintfWritesItsArguments) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("printf");
+    ASSERT_TRUE(f);
+    float *dx = to_device(std::vector<float>{1.5f, -2.25f});
+    ::testing::internal::CaptureStdout();
+    ASSERT_EQ(ptxtest::launch(f, dim3(2), dim3(32), 0, params().ptr(dx).add(9)), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("block 0 of 2: n=9 x=1.500 s=text c=q big=1099511627776 hex=0xff\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("block 1 of 2: n=9 x=-2.250 s=text c=q big=1099511627776 hex=0xff\n"), std::string::npos) << out;
+    device_free(dx);
+}
+
+TEST_P(Corpus, FailedAssertionStopsTheKernel) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("assert");
+    ASSERT_TRUE(f);
+    std::vector<int> x(32, 1);
+    x[17] = -1;
+    int *dx = to_device(x);
+    ASSERT_EQ(ptxtest::launch(f, dim3(1), dim3(32), 0, params().ptr(dx)), 0);
+    EXPECT_EQ(dev::synchronize(), 710);  // device-side assertion
+    device_free(dx);
+}
+
 INSTANTIATE_TEST_SUITE_P(Ptx, Corpus, ::testing::Values("opt", "debug"),
                          [](const ::testing::TestParamInfo<const char *> &i) { return std::string(i.param); });
 

@@ -8,6 +8,7 @@
 
 #include <alloca.h>
 
+#include <cctype>
 #include <chrono>
 #include <new>
 #include <cstdio>
@@ -22,7 +23,8 @@ struct launch {
     const function *entry;
     const unsigned char *params;
     size_t param_bytes;
-    uint32_t shared_bytes;
+    uint32_t shared_bytes;  // what the kernel may address
+    uint32_t red_offset;    // barrier-reduction counters, after it
     uint32_t local_bytes, mem_bytes, depth;
     int device;
     uint64_t serial;
@@ -30,6 +32,13 @@ struct launch {
 };
 
 namespace {
+
+// Counters of barrier reductions, three rounds in turn: a thread clears the
+// next round's as it arrives, when every thread has read the last one's.
+struct red_area {
+    uint64_t key;  // launch and block that initialised it
+    uint32_t trues[3], arrivals[3];
+};
 
 std::atomic<uint64_t> next_serial{1};
 thread_local range_cache tl_cache;
@@ -116,6 +125,11 @@ void run_thread(const void *kernel, void **) {
     s[slot_lanemask_ge] = uint32_t(~((1u << lane) - 1));
     t.shared = e.dyn_shared;
     t.shared_size = L.shared_bytes;
+    if (L.m->bar_red) {
+        red_area *h = reinterpret_cast<red_area *>(t.shared + L.red_offset);
+        const uint64_t key = L.serial << 32 ^ (e.block_idx.x + uint64_t(e.grid_dim.x) * (e.block_idx.y + uint64_t(e.grid_dim.y) * e.block_idx.z));
+        if (h->key != key) *h = red_area{key, {}, {}};
+    }
 
     const size_t frames_bytes = sizeof(frame) * L.depth;
     const size_t total = L.local_bytes + L.mem_bytes + frames_bytes + 16;
@@ -216,8 +230,119 @@ void h_ret(thread &t, const insn &) {
 
 void h_exit(thread &t, const insn &) { t.stop = true; }
 
+namespace {
+
+// A NUL-terminated string at a generic address; false after the fault.
+bool read_string(thread &t, const insn &i, uint64_t a, std::string &out) {
+    out.clear();
+    for (;;) {
+        const unsigned char *p = address<sp_generic>(t, i, a + out.size(), 1);
+        if (!p) return false;
+        if (!*p) return true;
+        out.push_back(char(*p));
+        if (out.size() > 65536) {
+            fault(t, i, dev::err_launch_failed, "unterminated string");
+            return false;
+        }
+    }
+}
+
+// printf in device code: the format and a buffer of its arguments, each
+// aligned to its size (integers 4 or 8 bytes, doubles and pointers 8).
+int device_printf(thread &t, const insn &i, uint64_t fmt_addr, uint64_t args) {
+    std::string fmt, out, s;
+    if (!read_string(t, i, fmt_addr, fmt)) return -1;
+    uint64_t at = args;
+    int count = 0;
+    auto take = [&](unsigned bytes, uint64_t &v) {
+        at = (at + bytes - 1) / bytes * bytes;
+        const unsigned char *p = address<sp_generic>(t, i, at, bytes);
+        if (!p) return false;
+        v = 0;
+        std::memcpy(&v, p, bytes);
+        at += bytes;
+        ++count;
+        return true;
+    };
+    char buf[512];
+    for (size_t k = 0; k < fmt.size(); ++k) {
+        if (fmt[k] != '%') {
+            out.push_back(fmt[k]);
+            continue;
+        }
+        size_t start = k++;
+        while (k < fmt.size() && std::strchr("-+ #0", fmt[k])) ++k;
+        while (k < fmt.size() && (std::isdigit(static_cast<unsigned char>(fmt[k])) || fmt[k] == '.')) ++k;
+        int longs = 0;
+        std::string spec = fmt.substr(start, k - start);
+        while (k < fmt.size() && std::strchr("hlLqjzt", fmt[k])) longs += (fmt[k] == 'l' || fmt[k] == 'L' || fmt[k] == 'q' || fmt[k] == 'j' || fmt[k] == 'z' || fmt[k] == 't') ? 1 : 0, ++k;
+        if (k >= fmt.size()) break;
+        const char c = fmt[k];
+        uint64_t v = 0;
+        if (c == '%') {
+            out.push_back('%');
+            continue;
+        }
+        if (std::strchr("diouxXc", c)) {
+            if (!take(longs ? 8 : 4, v)) return -1;
+            std::string f = spec + "ll" + c;
+            if (c == 'c') std::snprintf(buf, sizeof buf, (spec + "c").c_str(), int(v));
+            else if (c == 'd' || c == 'i') std::snprintf(buf, sizeof buf, f.c_str(), longs ? (long long)v : (long long)int32_t(v));
+            else std::snprintf(buf, sizeof buf, f.c_str(), longs ? (unsigned long long)v : (unsigned long long)uint32_t(v));
+        } else if (std::strchr("fFeEgGaA", c)) {
+            if (!take(8, v)) return -1;
+            double d;
+            std::memcpy(&d, &v, 8);
+            std::snprintf(buf, sizeof buf, (spec + c).c_str(), d);
+        } else if (c == 's') {
+            if (!take(8, v)) return -1;
+            if (!read_string(t, i, v, s)) return -1;
+            std::snprintf(buf, sizeof buf, (spec + "s").c_str(), s.c_str());
+            if (s.size() >= sizeof buf) {
+                out += s;
+                continue;
+            }
+        } else if (c == 'p') {
+            if (!take(8, v)) return -1;
+            std::snprintf(buf, sizeof buf, (spec + "p").c_str(), reinterpret_cast<void *>(uintptr_t(v)));
+        } else {
+            out += spec, out.push_back(c);
+            continue;
+        }
+        out += buf;
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+    return count;
+}
+
+void builtin_call(thread &t, const insn &i, const call_site &site) {
+    auto arg = [&](size_t k) {
+        uint64_t v = 0;
+        std::memcpy(&v, t.params + site.args[k].from, std::min<uint32_t>(site.args[k].bytes, 8));
+        return v;
+    };
+    if (site.builtin == bi_vprintf) {
+        int r = device_printf(t, i, arg(0), arg(1));
+        if (site.has_ret && !t.stop) std::memcpy(t.params + site.ret.to, &r, std::min<uint32_t>(site.ret.bytes, 4));
+        return;
+    }
+    // __assertfail(message, file, line, function, char size)
+    std::string msg, file, func;
+    if (!read_string(t, i, arg(0), msg) || !read_string(t, i, arg(1), file) || !read_string(t, i, arg(3), func))
+        return;
+    const detail::exec_state &e = detail::tl_exec;
+    std::fprintf(stderr, "%s:%u: %s: block: [%u,%u,%u], thread: [%u,%u,%u] Assertion `%s` failed.\n",
+                 file.c_str(), unsigned(arg(2)), func.c_str(), e.block_idx.x, e.block_idx.y, e.block_idx.z,
+                 e.cur->idx.x, e.cur->idx.y, e.cur->idx.z, msg.c_str());
+    set_fault(t, 710);  // device-side assertion
+}
+
+}  // namespace
+
 void h_call(thread &t, const insn &i) {
     const call_site &site = t.L->m->calls[size_t(i.imm)];
+    if (site.builtin) return builtin_call(t, i, site);
     push_frame(t, &i, t.L->m->funcs[site.callee], &site);
 }
 
@@ -225,6 +350,24 @@ void h_trap(thread &t, const insn &i) { fault(t, i, dev::err_launch_failed, "tra
 
 void h_bar(thread &t, const insn &) {
     detail::syncthreads();
+    check_abort(t);
+}
+
+// bar.red: o[0] d, o[1] the predicate; aux 0 popc, 1 and, 2 or.
+void h_bar_red(thread &t, const insn &i) {
+    red_area *h = reinterpret_cast<red_area *>(t.shared + t.L->red_offset);
+    const unsigned k = t.red_phase++ % 3, next = (k + 1) % 3;
+    h->trues[next] = 0;
+    h->arrivals[next] = 0;
+    ++h->arrivals[k];
+    if (t.r[i.o[1]]) ++h->trues[k];
+    detail::syncthreads();
+    const uint32_t trues = h->trues[k], arrivals = h->arrivals[k];
+    switch (i.aux) {
+    case 0: put<uint32_t>(t, i.o[0], trues); break;
+    case 1: t.r[i.o[0]] = trues == arrivals; break;
+    default: t.r[i.o[0]] = trues != 0; break;
+    }
     check_abort(t);
 }
 
@@ -288,6 +431,8 @@ int run(const module &m, const function &entry, const grid_shape &shape,
     L.shared_bytes = m.shared_static || m.shared_extern_align || shape.shared_bytes
                          ? m.shared_extern_offset() + shape.shared_bytes
                          : 0;
+    L.red_offset = (L.shared_bytes + 7) & ~7u;
+    const uint32_t window = m.bar_red ? L.red_offset + uint32_t(sizeof(red_area)) : L.shared_bytes;
     L.local_bytes = (entry.need_local + 15) & ~15u;
     L.mem_bytes = entry.need_frames;
     L.depth = entry.need_depth;
@@ -299,7 +444,7 @@ int run(const module &m, const function &entry, const grid_shape &shape,
     job.args = nullptr;
     job.grid = uint3{shape.grid[0], shape.grid[1], shape.grid[2]};
     job.block = uint3{shape.block[0], shape.block[1], shape.block[2]};
-    job.shared_bytes = L.shared_bytes;
+    job.shared_bytes = window;
     job.thread_order = sim::order(G().order.load());
     job.seed = G().seed.load();
     L.job = &job;

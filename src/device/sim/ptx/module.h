@@ -56,8 +56,12 @@ struct copy_rec {
     uint32_t from, to, bytes;
 };
 
+// Functions a module may call without defining them, as the driver provides them.
+enum builtin : int { bi_none, bi_vprintf, bi_assertfail };
+
 struct call_site {
     uint32_t callee;
+    int builtin = bi_none;
     std::vector<copy_rec> args;  // caller's argument variables to the callee's parameters
     bool has_ret = false;
     copy_rec ret{};              // callee's return variable to the caller's
@@ -100,6 +104,7 @@ struct module {
     uint32_t shared_static = 0;         // bytes of .shared variables
     uint32_t shared_extern_align = 0;   // non-zero when an .extern .shared array exists
     int target = 0;                     // sm_XY as XY
+    bool bar_red = false;               // uses barrier reductions (their counters follow the shared memory)
     std::vector<call_site> calls;       // every call instruction's, by its index
 
     bool holds(uintptr_t a, size_t bytes) const {

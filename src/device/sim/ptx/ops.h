@@ -52,6 +52,7 @@ struct thread {
     uint32_t depth, max_depth;
     const launch *L;
     range_cache *cache;
+    uint32_t red_phase;  // barrier reductions passed
     uint64_t sreg[slot_fixed];
 };
 
@@ -421,6 +422,25 @@ void h_madc(thread &t, const insn &i) {
     put<T>(t, i.o[0], r);
 }
 
+// sad: c + |a - b|.
+template <typename T>
+void h_sad(thread &t, const insn &i) {
+    T a = get<T>(t, i.o[1]), b = get<T>(t, i.o[2]);
+    U<T> diff = a > b ? U<T>(U<T>(a) - U<T>(b)) : U<T>(U<T>(b) - U<T>(a));
+    put<T>(t, i.o[0], T(diff + U<T>(get<T>(t, i.o[3]))));
+}
+// dp4a: c plus the four byte products; aux bit 0 a signed, bit 1 b signed.
+inline void h_dp4a(thread &t, const insn &i) {
+    uint32_t a = get<uint32_t>(t, i.o[1]), b = get<uint32_t>(t, i.o[2]);
+    int64_t sum = int64_t(get<int32_t>(t, i.o[3]));
+    for (unsigned k = 0; k < 4; ++k) {
+        uint32_t x = (a >> (8 * k)) & 0xff, y = (b >> (8 * k)) & 0xff;
+        int64_t sx = (i.aux & 1) ? int64_t(int8_t(x)) : int64_t(x), sy = (i.aux & 2) ? int64_t(int8_t(y)) : int64_t(y);
+        sum += sx * sy;
+    }
+    put<uint32_t>(t, i.o[0], uint32_t(sum));
+}
+
 // ------------------------------------------------------------ comparisons
 
 enum cmp_op : int {
@@ -731,6 +751,7 @@ void h_exit(thread &t, const insn &i);
 void h_call(thread &t, const insn &i);
 void h_trap(thread &t, const insn &i);
 void h_bar(thread &t, const insn &i);
+void h_bar_red(thread &t, const insn &i);
 void h_bar_warp(thread &t, const insn &i);
 void h_shfl(thread &t, const insn &i);
 void h_vote(thread &t, const insn &i);

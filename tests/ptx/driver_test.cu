@@ -69,7 +69,7 @@ TEST_F(Driver, InvalidPtxIsRefusedWithTheLineNamed) {
          ".visible .entry kernel_main()\n{\n    .param .b64 p0;\n    .param .b64 p1;\n    .param .b32 r0;\n"
          "    call.uni (r0), elsewhere, (p0, p1);\n}\n", false, 10, "elsewhere"},
         {".visible .entry kernel_main()\n{\n    bar.sync 1;\n}\n", false, 6, "barrier", false},
-        {".visible .entry kernel_main()\n{\n    .reg .b16 %h<2>;\n    .reg .f32 %f<2>;\n    cvt.rn.f16.f32 %h1, %f1;\n}\n", false, 8, "half", false},
+        {".visible .entry kernel_main()\n{\n    .reg .b16 %h<2>;\n    add.f16 %h1, %h1, %h1;\n}\n", false, 7, "half-precision arithmetic", false},
         {".global .u32 g;\n.visible .entry kernel_main()\n{\n    st.const.u32 [g], 1;\n}\n", false, 7, "read-only"},
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    add.f32 %r1, %r1;\n}\n", false, 7, "operands"},
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    @%r1 bra L;\nL:\n}\n", false, 7, "predicate"},

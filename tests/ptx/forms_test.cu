@@ -367,6 +367,34 @@ TEST_F(Forms, IntegerConversionsAndOutOfRangeValues) {
     check(cases, sizeof cases / sizeof *cases);
 }
 
+TEST_F(Forms, HalfPrecisionConversions) {
+    const form_case cases[] = {
+        {"cvt.f32.f16 %f20, %rs10;", 0x3c00, 0, 0, f, F(1)},
+        {"cvt.f32.f16 %f20, %rs10;", 0x7c00, 0, 0, f, F(INFINITY)},
+        {"cvt.f32.f16 %f20, %rs10;", 0x0001, 0, 0, f, F(0x1p-24f)},
+        {"cvt.f32.f16 %f20, %rs10;", 0xfbff, 0, 0, f, F(-65504)},
+        {"cvt.f64.f16 %fd20, %rs10;", 0x2e66, 0, 0, d, D(0.0999755859375)},
+        {"cvt.rn.f16.f32 %rs20, %f10;", F(1), 0, 0, h, 0x3c00},
+        {"cvt.rn.f16.f32 %rs20, %f10;", F(65520), 0, 0, h, 0x7c00},
+        {"cvt.rn.f16.f32 %rs20, %f10;", F(65519), 0, 0, h, 0x7bff},
+        {"cvt.rz.f16.f32 %rs20, %f10;", F(65520), 0, 0, h, 0x7bff},
+        {"cvt.rn.f16.f32 %rs20, %f10;", F(1e-8f), 0, 0, h, 0},
+        {"cvt.rn.f16.f32 %rs20, %f10;", F(3e-8f), 0, 0, h, 1},
+        {"cvt.rn.f16.f32 %rs20, %f10;", F(NAN), 0, 0, h, 0x7fff},
+        {"cvt.rm.f16.f32 %rs20, %f10;", F(-1.0001f), 0, 0, h, 0xbc01},
+        {"cvt.rp.f16.f32 %rs20, %f10;", F(1.0001f), 0, 0, h, 0x3c01},
+        {"cvt.rn.f16.f64 %rs20, %fd10;", D(0.1), 0, 0, h, 0x2e66},
+        {"cvt.rn.f16.s32 %rs20, %r10;", 70000, 0, 0, h, 0x7c00},
+        {"cvt.rn.f16.s32 %rs20, %r10;", 2049, 0, 0, h, 0x6800},
+        {"cvt.rzi.s32.f16 %r20, %rs10;", 0xc500, 0, 0, i, W(-5)},
+        {"cvt.rn.sat.f16.f32 %rs20, %f10;", F(7), 0, 0, h, 0x3c00},
+        {"ld.global.f16 %rs20, [%rd2];", 0x3c00, 0, 0, h, 0x3c00},
+        {"atom.global.cas.b16 %rs13, [%rd2], %rs11, %rs12; ld.global.u32 %r20, [%rd2];", 0xaaaa0005u, 5, 9, i, 0xaaaa0009u},
+        {"atom.global.cas.b16 %rs20, [%rd2], %rs11, %rs12;", 0xaaaa0005u, 6, 9, h, 5},
+    };
+    check(cases, sizeof cases / sizeof *cases);
+}
+
 TEST_F(Forms, MovesStateSpacesAndAtomics) {
     const form_case cases[] = {
         {"mov.b64 %rd20, {%r10, %r11};", 1, 2, 0, l, 0x0000000200000001ull},

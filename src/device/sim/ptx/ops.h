@@ -682,6 +682,71 @@ void h_cvt_ff(thread &t, const insn &i) {
     put<D>(t, i.o[0], r);
 }
 
+// Half precision travels as its 16 bits; values convert through double,
+// which holds every half exactly.
+inline double half_value(uint16_t h) {
+    const int e = (h >> 10) & 0x1f, m = h & 0x3ff;
+    double v = e == 0 ? std::ldexp(double(m), -24)
+               : e == 31 ? (m ? std::numeric_limits<double>::quiet_NaN() : std::numeric_limits<double>::infinity())
+                         : std::ldexp(double(m | 0x400), e - 25);
+    return (h & 0x8000) ? -v : v;
+}
+inline uint16_t half_bits(double v, int mode) {
+    if (v != v) return 0x7fff;
+    const uint16_t sign = std::signbit(v) ? 0x8000 : 0;
+    double a = std::fabs(v);
+    const bool up = mode == rn ? false : (mode == rp && !sign) || (mode == rm && sign);
+    const bool nearest = mode == rn;
+    if (std::isinf(a)) return uint16_t(sign | 0x7c00);
+    int e;
+    std::frexp(a, &e);  // a = f * 2^e, f in [0.5, 1)
+    const int qexp = std::max(e - 11, -24);  // the value of the last place
+    double q = std::ldexp(a, -qexp);         // exact
+    double n = std::floor(q), frac = q - n;
+    if (nearest) {
+        if (frac > 0.5 || (frac == 0.5 && std::fmod(n, 2.0) != 0)) n += 1;
+    } else if (up && frac > 0) {
+        n += 1;
+    }
+    double m = std::ldexp(n, qexp);
+    if (m > 65504.0) {
+        bool to_inf = nearest || up;
+        return uint16_t(sign | (to_inf ? 0x7c00 : 0x7bff));
+    }
+    if (m < std::ldexp(1.0, -14)) return uint16_t(sign | uint16_t(std::ldexp(m, 24)));
+    int me;
+    double mf = std::frexp(m, &me);  // m = mf * 2^me
+    return uint16_t(sign | uint16_t((me + 14) << 10) | (uint16_t(std::ldexp(mf, 11)) & 0x3ff));
+}
+// cvt from f16: aux bit 0 ftz (of float results).
+template <typename D, int M>
+void h_cvt_from_half(thread &t, const insn &i) {
+    double v = half_value(get<uint16_t>(t, i.o[1]));
+    if (std::is_floating_point<D>::value) {
+        D r = D(v);
+        if (r != r) r = canonical_nan<D>();
+        if ((i.aux & 1) && sizeof(D) == 4) r = flush(r);
+        if (i.aux & 2) r = saturate(r);
+        put<D>(t, i.o[0], r);
+    } else if (v != v) {
+        put_ext<D>(t, i, D(0));
+    } else {
+        long double x = integral<long double>((long double)v, M);
+        long double lo = (long double)std::numeric_limits<D>::min(), hi = (long double)std::numeric_limits<D>::max();
+        put_ext<D>(t, i, x <= lo ? std::numeric_limits<D>::min() : x >= hi ? std::numeric_limits<D>::max() : D(x));
+    }
+}
+// cvt to f16: aux bit 0 ftz (of a float source), bit 1 sat.
+template <typename S, int M>
+void h_cvt_to_half(thread &t, const insn &i) {
+    S s = get<S>(t, i.o[1]);
+    if ((i.aux & 1) && std::is_same<S, float>::value) s = S(flush(float(s)));
+    // Integers beyond 2^53 round to a double first, far beyond the largest half.
+    double v = double(s);
+    if (i.aux & 2) v = saturate(v);
+    put<uint16_t>(t, i.o[0], half_bits(v, M));
+}
+
 // ------------------------------------------------------------ atomics
 
 enum atom_op : int { a_add, a_min, a_max, a_inc, a_dec, a_and, a_or, a_xor, a_exch, a_cas };
@@ -708,7 +773,7 @@ template <int SP, typename T, int OP>
 void h_atom(thread &t, const insn &i) {
     unsigned char *p = address<SP>(t, i, effective(t, i), sizeof(T));
     if (!p) return;
-    using B = bits_of<std::conditional_t<sizeof(T) == 4, float, double>>;
+    using B = std::conditional_t<sizeof(T) == 2, uint16_t, std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>;
     B *q = reinterpret_cast<B *>(p);
     T b = get<T>(t, i.o[1]), c = get<T>(t, i.o[2]);
     B oldb;

@@ -983,10 +983,7 @@ struct parser {
         for (size_t j = in.mods.size(); j-- > 0;) {
             const ty_rec *r = type_of(in.mods[j]);
             if (r) {
-                if (seen == k) {
-                    if (r->kind == 'h') fail(in.line, "half-precision types are not supported");
-                    return r->t;
-                }
+                if (seen == k) return r->t;
                 ++seen;
             }
         }
@@ -1172,6 +1169,11 @@ struct parser {
     void build(inst &in) {
         std::string_view o = in.opcode;
         auto &ops = in.ops;
+        if (o != "mov" && o != "ld" && o != "ldu" && o != "st" && o != "cvt" && o != "atom")
+            for (auto md : in.mods) {
+                const ty_rec *r = type_of(md);
+                if (r && r->kind == 'h') fail(in.line, "half-precision arithmetic is not supported");
+            }
         if (o == "mov") return build_mov(in);
         if (o == "ld" || o == "ldu") return build_ld(in);
         if (o == "st") return build_st(in);
@@ -1362,6 +1364,7 @@ struct parser {
         ty t = type(in);
         unsigned b = bytes_of(t), nv = vector_of(in);
         if (t == ty::pred) fail(in.line, "predicates are not loaded");
+        if (info(t).kind == 'h') t = bytes_of(t) == 2 ? ty::b16 : ty::b32;
         insn n = base_insn(nullptr);
         n.n = uint8_t(nv);
         if (nv == 1) {
@@ -1406,6 +1409,7 @@ struct parser {
         ty t = type(in);
         unsigned b = bytes_of(t), nv = vector_of(in);
         if (t == ty::pred) fail(in.line, "predicates are not stored");
+        if (info(t).kind == 'h') t = bytes_of(t) == 2 ? ty::b16 : ty::b32;
         insn n = base_insn(nullptr);
         n.n = uint8_t(nv);
         address(n, ops[0], sp);
@@ -1474,6 +1478,20 @@ struct parser {
                     });
                 });
             });
+        } else if (s == ty::f16 && (is_float(d) || is_int(d))) {
+            if (is_int(d) && !integral_rounding(in)) fail(in.line, "float to integer conversion needs an integer rounding");
+            n.fn = by_number(d, [&](auto dd) -> handler {
+                return by_mode(m, [&](auto mm) -> handler { return &h_cvt_from_half<decltype(dd), decltype(mm)::value>; });
+            });
+        } else if (d == ty::f16 && (is_float(s) || is_int(s))) {
+            if (integral_rounding(in)) fail(in.line, "conversion to half takes a float rounding");
+            if (is_float(s) && !(has(in, "rn") || has(in, "rz") || has(in, "rm") || has(in, "rp")))
+                fail(in.line, "conversion to half needs a rounding");
+            n.fn = by_number(s, [&](auto ss) -> handler {
+                return by_mode(m, [&](auto mm) -> handler { return &h_cvt_to_half<decltype(ss), decltype(mm)::value>; });
+            });
+        } else if (d == ty::f16 && s == ty::f16) {
+            fail(in.line, "half-precision rounding to integral values is not supported");
         } else if (is_float(d) && is_float(s)) {
             if (integral_rounding(in)) {
                 if (d != s) fail(in.line, "integral rounding keeps the type");
@@ -1637,10 +1655,11 @@ struct parser {
         n.o[1] = src(ops[k++], t);
         n.o[2] = op == a_cas ? src(ops[k++], t) : slot_zero;
         bool bitwise = op == a_and || op == a_or || op == a_xor || op == a_exch || op == a_cas;
-        if (bytes_of(t) < 4 || (is_float(t) && op != a_add && op != a_exch) ||
+        if ((bytes_of(t) < 4 && !(op == a_cas && t == ty::b16)) || (is_float(t) && op != a_add && op != a_exch) ||
             (!is_float(t) && !bitwise && info(t).kind == 'b') || (is_signed(t) && (op == a_inc || op == a_dec)) ||
             ((op == a_inc || op == a_dec) && t != ty::u32))
             fail(in.line, "unsupported atomic type");
+        if (t == ty::b16) t = ty::u16;
         if (t == ty::b32 || (t == ty::s32 && bitwise)) t = ty::u32;
         if (t == ty::b64 || (t == ty::s64 && bitwise)) t = ty::u64;
         if (is_float(t) && op == a_exch) t = bytes_of(t) == 4 ? ty::u32 : ty::u64;
@@ -1648,8 +1667,10 @@ struct parser {
             constexpr int S = decltype(s)::value;
             return by_number(t, [&](auto x) -> handler {
                 using T = decltype(x);
-                if constexpr (sizeof(T) < 4) {
+                if constexpr (sizeof(T) < 2) {
                     return nullptr;
+                } else if constexpr (sizeof(T) == 2) {
+                    return op == a_cas ? &h_atom<S, T, a_cas> : nullptr;
                 } else {
                     switch (op) {
                     case a_add: return &h_atom<S, T, a_add>;

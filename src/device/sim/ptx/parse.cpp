@@ -11,6 +11,7 @@
 #include <set>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 namespace sim {
 namespace ptx {
@@ -86,27 +87,22 @@ handler by_number(ty t, P pick) {
     handler h = by_int(t, pick);
     return h ? h : by_float(t, pick);
 }
-// A rounding mode as a compile-time value.
-template <typename P>
-handler by_mode(int m, P pick) {
-    switch (m) {
-    case rz: return pick(std::integral_constant<int, rz>{});
-    case rm: return pick(std::integral_constant<int, rm>{});
-    case rp: return pick(std::integral_constant<int, rp>{});
-    default: return pick(std::integral_constant<int, rn>{});
-    }
+// A run-time value below N as a compile-time one: `pick` gets an
+// std::integral_constant<int, value>.
+template <typename P, int... K>
+handler by_value_of(int v, P pick, std::integer_sequence<int, K...>) {
+    handler h = nullptr;
+    (void)((v == K ? (h = pick(std::integral_constant<int, K>{}), true) : false) || ...);
+    return h;
+}
+template <int N, typename P>
+handler by_value(int v, P pick) {
+    return by_value_of(v, pick, std::make_integer_sequence<int, N>{});
 }
 template <typename P>
-handler by_space(int sp, P pick) {
-    switch (sp) {
-    case sp_global: return pick(std::integral_constant<int, sp_global>{});
-    case sp_shared: return pick(std::integral_constant<int, sp_shared>{});
-    case sp_local: return pick(std::integral_constant<int, sp_local>{});
-    case sp_param: return pick(std::integral_constant<int, sp_param>{});
-    case sp_const: return pick(std::integral_constant<int, sp_const>{});
-    default: return pick(std::integral_constant<int, sp_generic>{});
-    }
-}
+handler by_mode(int m, P pick) { return by_value<4>(m, pick); }
+template <typename P>
+handler by_space(int sp, P pick) { return by_value<6>(sp, pick); }
 
 // ------------------------------------------------------------ tokens
 
@@ -1538,35 +1534,9 @@ struct parser {
             if (n.aux == 255) fail(in.line, "setp with a third predicate needs and, or or xor");
         }
         auto pick = [&](auto x) -> handler {
-            using T = decltype(x);
-            switch (c) {
-            case c_eq: return &h_setp<T, c_eq>;
-            case c_ne: return &h_setp<T, c_ne>;
-            case c_lt: return &h_setp<T, c_lt>;
-            case c_le: return &h_setp<T, c_le>;
-            case c_gt: return &h_setp<T, c_gt>;
-            case c_ge: return &h_setp<T, c_ge>;
-            case c_equ: return &h_setp<T, c_equ>;
-            case c_neu: return &h_setp<T, c_neu>;
-            case c_ltu: return &h_setp<T, c_ltu>;
-            case c_leu: return &h_setp<T, c_leu>;
-            case c_gtu: return &h_setp<T, c_gtu>;
-            case c_geu: return &h_setp<T, c_geu>;
-            case c_num: return &h_setp<T, c_num>;
-            default: return &h_setp<T, c_nan>;
-            }
+            return by_value<c_nan + 1>(c, [&](auto cc) -> handler { return &h_setp<decltype(x), decltype(cc)::value>; });
         };
-        n.fn = is_float(t) ? by_float(t, pick) : by_int(t, [&](auto x) -> handler {
-            using T = decltype(x);
-            switch (c) {
-            case c_eq: return &h_setp<T, c_eq>;
-            case c_ne: return &h_setp<T, c_ne>;
-            case c_lt: return &h_setp<T, c_lt>;
-            case c_le: return &h_setp<T, c_le>;
-            case c_gt: return &h_setp<T, c_gt>;
-            default: return &h_setp<T, c_ge>;
-            }
-        });
+        n.fn = is_float(t) ? by_float(t, pick) : by_int(t, pick);
         emit(n);
     }
 
@@ -1672,18 +1642,7 @@ struct parser {
                 } else if constexpr (sizeof(T) == 2) {
                     return op == a_cas ? &h_atom<S, T, a_cas> : nullptr;
                 } else {
-                    switch (op) {
-                    case a_add: return &h_atom<S, T, a_add>;
-                    case a_min: return &h_atom<S, T, a_min>;
-                    case a_max: return &h_atom<S, T, a_max>;
-                    case a_inc: return &h_atom<S, T, a_inc>;
-                    case a_dec: return &h_atom<S, T, a_dec>;
-                    case a_and: return &h_atom<S, T, a_and>;
-                    case a_or: return &h_atom<S, T, a_or>;
-                    case a_xor: return &h_atom<S, T, a_xor>;
-                    case a_exch: return &h_atom<S, T, a_exch>;
-                    default: return &h_atom<S, T, a_cas>;
-                    }
+                    return by_value<a_cas + 1>(op, [&](auto o) -> handler { return &h_atom<S, T, decltype(o)::value>; });
                 }
             });
         });
@@ -1732,18 +1691,10 @@ struct parser {
             if (fo == f_fma && !has_mode) fail(in.line, str(o) + " of floats needs a rounding");
             if ((fo == f_min || fo == f_max) && has(in, "NaN")) fail(in.line, "min/max .NaN is not supported");
             n.fn = by_float(t, [&](auto x) -> handler {
-                using F = decltype(x);
                 return by_mode(m, [&](auto mm) -> handler {
-                    constexpr int M = decltype(mm)::value;
-                    switch (fo) {
-                    case f_add: return &h_fbin<F, f_add, M>;
-                    case f_sub: return &h_fbin<F, f_sub, M>;
-                    case f_mul: return &h_fbin<F, f_mul, M>;
-                    case f_div: return &h_fbin<F, f_div, M>;
-                    case f_fma: return &h_fbin<F, f_fma, M>;
-                    case f_min: return &h_fbin<F, f_min, M>;
-                    default: return &h_fbin<F, f_max, M>;
-                    }
+                    return by_value<7>(fo, [&](auto op) -> handler {
+                        return &h_fbin<decltype(x), decltype(op)::value, decltype(mm)::value>;
+                    });
                 });
             });
             return emit(n);
@@ -1836,21 +1787,10 @@ struct parser {
                 fail(in.line, str(o) + " needs .approx or a rounding");
             if (approx) m = rn;
             n.fn = by_float(t, [&](auto x) -> handler {
-                using F = decltype(x);
                 return by_mode(m, [&](auto mm) -> handler {
-                    constexpr int M = decltype(mm)::value;
-                    switch (u) {
-                    case u_abs: return &h_funary<F, u_abs, M>;
-                    case u_neg: return &h_funary<F, u_neg, M>;
-                    case u_sqrt: return &h_funary<F, u_sqrt, M>;
-                    case u_rcp: return &h_funary<F, u_rcp, M>;
-                    case u_rsqrt: return &h_funary<F, u_rsqrt, M>;
-                    case u_sin: return &h_funary<F, u_sin, M>;
-                    case u_cos: return &h_funary<F, u_cos, M>;
-                    case u_lg2: return &h_funary<F, u_lg2, M>;
-                    case u_ex2: return &h_funary<F, u_ex2, M>;
-                    default: return &h_funary<F, u_tanh, M>;
-                    }
+                    return by_value<u_tanh + 1>(u, [&](auto op) -> handler {
+                        return &h_funary<decltype(x), decltype(op)::value, decltype(mm)::value>;
+                    });
                 });
             });
             return emit(n);

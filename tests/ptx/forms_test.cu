@@ -148,6 +148,8 @@ TEST_F(Forms, IntegerArithmeticShiftsAndDivision) {
         {"div.s64 %rd20, %rd10, %rd11;", I(-9), 2, 0, l, I(-4)},
         {"rem.u64 %rd20, %rd10, %rd11;", ~0ull, 10, 0, l, 5},
         {"mul.lo.s32 %r20, %r10, %r11;", 0x10000, 0x10000, 0, i, 0},
+        {"mul.lo.u16 %rs20, %rs10, %rs11;", 0xffff, 0xffff, 0, h, 1},
+        {"mad.lo.u16 %rs20, %rs10, %rs11, %rs12;", 0xffff, 0xffff, 2, h, 3},
         {"mul.hi.s32 %r20, %r10, %r11;", W(-2), 0x40000000, 0, i, 0xffffffffu},
         {"mul.hi.u32 %r20, %r10, %r11;", 0xffffffffu, 0xffffffffu, 0, i, 0xfffffffeu},
         {"mul.hi.u64 %rd20, %rd10, %rd11;", ~0ull, ~0ull, 0, l, ~1ull},
@@ -491,6 +493,67 @@ TEST_F(Forms, CallsPassParametersAndReturnValues) {
     ASSERT_EQ(ptxtest::launch(fn, dim3(1), dim3(3), 0, params().ptr(out).add(5u)), 0);
     ASSERT_EQ(dev::synchronize(), 0);
     EXPECT_EQ(from_device(out, 1)[0], 40u);
+    device_free(out);
+}
+
+// Recursion: each level a frame of its own on the thread's stack.
+TEST_F(Forms, RecursiveCalls) {
+    std::string text = R"(.version 9.0
+.target sm_75
+.address_size 64
+.func (.param .b64 r) fact(.param .b64 n)
+{
+    .reg .pred %p<2>;
+    .reg .b64 %rd<6>;
+    ld.param.u64 %rd1, [n];
+    setp.lt.u64 %p1, %rd1, 2;
+    @%p1 bra base;
+    sub.s64 %rd2, %rd1, 1;
+    {
+    .param .b64 a;
+    st.param.b64 [a], %rd2;
+    .param .b64 b;
+    call.uni (b), fact, (a);
+    ld.param.b64 %rd3, [b];
+    }
+    mul.lo.s64 %rd4, %rd3, %rd1;
+    st.param.b64 [r], %rd4;
+    ret;
+base:
+    st.param.b64 [r], 1;
+    ret;
+}
+.visible .entry kernel_main(.param .u64 out)
+{
+    .reg .b32 %r<2>;
+    .reg .b64 %rd<6>;
+    ld.param.u64 %rd1, [out];
+    mov.u32 %r1, %tid.x;
+    cvt.u64.u32 %rd2, %r1;
+    {
+    .param .b64 a;
+    st.param.b64 [a], %rd2;
+    .param .b64 b;
+    call.uni (b), fact, (a);
+    ld.param.b64 %rd3, [b];
+    }
+    shl.b64 %rd4, %rd2, 3;
+    add.s64 %rd5, %rd1, %rd4;
+    st.global.u64 [%rd5], %rd3;
+    ret;
+}
+)";
+    dev::drv_function fn = load_text(text);
+    ASSERT_TRUE(fn);
+    uint64_t *out = device_alloc<uint64_t>(16);
+    ASSERT_EQ(ptxtest::launch(fn, dim3(1), dim3(16), 0, params().ptr(out)), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    std::vector<uint64_t> got = from_device(out, 16);
+    uint64_t f = 1;
+    for (unsigned k = 0; k < 16; ++k) {
+        f *= k ? k : 1;
+        EXPECT_EQ(got[k], f) << k;
+    }
     device_free(out);
 }
 

@@ -322,6 +322,7 @@ int launch_checked(drv_function function, dim3 grid, dim3 block, unsigned shared
     const sim::ptx::module &m = *function->module->code;
     const sim::ptx::function &f = m.funcs[function->index];
     const int device = function->module->device;
+    if (device >= int(G().devices.size())) return err_invalid_context;  // its device went away
     if (int e = check_launch(G().devices[size_t(device)], m, f, grid, block, shared_bytes, params,
                              param_bytes))
         return e;

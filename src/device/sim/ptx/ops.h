@@ -205,7 +205,7 @@ using U = std::make_unsigned_t<T>;
     }
 SIM_PTX_BIN(h_add, U<T>(a) + U<T>(b))
 SIM_PTX_BIN(h_sub, U<T>(a) - U<T>(b))
-SIM_PTX_BIN(h_mul_lo, U<T>(a) * U<T>(b))
+SIM_PTX_BIN(h_mul_lo, uint64_t(U<T>(a)) * uint64_t(U<T>(b)))
 SIM_PTX_BIN(h_and, a & b)
 SIM_PTX_BIN(h_or, a | b)
 SIM_PTX_BIN(h_xor, a ^ b)
@@ -227,7 +227,8 @@ void h_mul_wide(thread &t, const insn &i) {
 // mad.lo/hi/wide: the product as above plus c.
 template <typename T>
 void h_mad_lo(thread &t, const insn &i) {
-    put<T>(t, i.o[0], T(U<T>(get<T>(t, i.o[1])) * U<T>(get<T>(t, i.o[2])) + U<T>(get<T>(t, i.o[3]))));
+    put<T>(t, i.o[0], T(uint64_t(U<T>(get<T>(t, i.o[1]))) * uint64_t(U<T>(get<T>(t, i.o[2]))) +
+                        uint64_t(U<T>(get<T>(t, i.o[3])))));
 }
 template <typename T>
 void h_mad_hi(thread &t, const insn &i) {

@@ -437,6 +437,25 @@ TEST_P(Corpus, StructsByValueLocalArraysAndCalls) {
     device_free(out);
 }
 
+// The parameter block the launch command builds: float at 0, then each
+// pointer at the next 8-aligned offset and its dim3 right after it.
+TEST_P(Corpus, LaunchCommandParameterLayout) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("launchform");
+    ASSERT_TRUE(f);
+    const dim3 sa(6, 5, 1), sb(4, 1, 1);
+    std::vector<float> b = {1, 2, 3, 4};
+    float *da = device_alloc<float>(30), *db = to_device(b);
+    params p;
+    p.add(2.5f).ptr(da).shape(sa).ptr(db).shape(sb);
+    EXPECT_EQ(p.bytes.size(), 52u);  // 4, pad to 8, 8 + 12, pad to 32, 8 + 12
+    ASSERT_EQ(ptxtest::launch(f, dim3(1), dim3(32), 0, p), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    std::vector<float> got = from_device(da, 30);
+    for (unsigned k = 0; k < 30; ++k) EXPECT_EQ(got[k], 2.5f * b[k % 4] + 504.0f) << k;
+    device_free(da), device_free(db);
+}
+
 TEST_P(Corpus, BlockVotesCountAndCombinePredicates) {
     PTX_CORPUS_OR_SKIP();
     dev::drv_function f = kernel("blockvote");

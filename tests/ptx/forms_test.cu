@@ -176,6 +176,9 @@ TEST_F(Forms, IntegerArithmeticShiftsAndDivision) {
         {"max.s64 %rd20, %rd10, %rd11;", I(-1), 1, 0, l, 1},
         {"max.u16 %rs20, %rs10, %rs11;", 0xffff, 1, 0, h, 0xffff},
         {"sub.s16 %rs20, %rs10, %rs11;", 0, 1, 0, h, 0xffff},
+        {"add.sat.s32 %r20, %r10, %r11;", W(INT_MAX), 1, 0, i, W(INT_MAX)},
+        {"sub.sat.s32 %r20, %r10, %r11;", W(INT_MIN), 1, 0, i, W(INT_MIN)},
+        {"add.sat.s32 %r20, %r10, %r11;", W(-5), 2, 0, i, W(-3)},
     };
     check(cases, sizeof cases / sizeof *cases);
 }

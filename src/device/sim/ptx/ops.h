@@ -213,6 +213,14 @@ SIM_PTX_BIN(h_min, a < b ? a : b)
 SIM_PTX_BIN(h_max, a > b ? a : b)
 #undef SIM_PTX_BIN
 
+// add.sat.s32 / sub.sat.s32: clamped to the type's range.
+template <bool SUB>
+void h_add_sat(thread &t, const insn &i) {
+    int64_t a = get<int32_t>(t, i.o[1]), b = get<int32_t>(t, i.o[2]);
+    int64_t r = SUB ? a - b : a + b;
+    put<int32_t>(t, i.o[0], int32_t(r < INT32_MIN ? INT32_MIN : r > INT32_MAX ? INT32_MAX : r));
+}
+
 template <typename T>
 void h_mul_hi(thread &t, const insn &i) {
     using W = std::conditional_t<sizeof(T) == 8, std::conditional_t<std::is_signed<T>::value, __int128, unsigned __int128>,

@@ -1701,7 +1701,11 @@ struct parser {
         }
         if (t == ty::pred && (o == "and" || o == "or" || o == "xor")) t = ty::u8;
         if (!is_int(t)) fail(in.line, "unsupported type");
-        if (has(in, "sat")) fail(in.line, "saturating integer arithmetic is not supported");
+        if (has(in, "sat")) {
+            if (t != ty::s32 || (o != "add" && o != "sub")) fail(in.line, "saturation is for add and sub of s32");
+            n.fn = o == "add" ? &h_add_sat<false> : &h_add_sat<true>;
+            return emit(n);
+        }
         auto wide_of = [&](auto x) -> handler {
             using T = decltype(x);
             if constexpr (sizeof(T) == 8 || sizeof(T) == 1) {

@@ -170,6 +170,57 @@ TEST_F(Driver, LaunchLimitsAreCheckedAtTheLaunch) {
     device_free(out);
 }
 
+TEST_F(Driver, DeclaredBlockShapesAreEnforced) {
+    std::string body = std::string(std::strstr(fill, ".visible"));
+    std::string bounded = std::string(header) + body.replace(body.find(")\n{"), 3, ") .maxntid 64, 1, 1\n{");
+    std::string exact = std::string(header) + std::string(std::strstr(fill, ".visible"));
+    exact.replace(exact.find(")\n{"), 3, ") .reqntid 32, 2\n{");
+    dev::drv_function fb = load_text(bounded), fe = load_text(exact);
+    ASSERT_TRUE(fb && fe);
+    unsigned *out = device_alloc<unsigned>(128);
+    params p = params().ptr(out).add(0u);
+    EXPECT_EQ(ptxtest::launch(fb, dim3(1), dim3(65), 0, p), dev::err_invalid_value);
+    EXPECT_EQ(ptxtest::launch(fb, dim3(1), dim3(32, 2), 0, p), 0);
+    EXPECT_EQ(ptxtest::launch(fe, dim3(1), dim3(64), 0, p), dev::err_invalid_value);
+    EXPECT_EQ(ptxtest::launch(fe, dim3(1), dim3(32, 2), 0, p), 0);
+    EXPECT_EQ(dev::synchronize(), 0);
+    device_free(out);
+}
+
+TEST_F(Driver, ModuleVariablesWithInitialisers) {
+    std::string text = std::string(header) + R"(.const .align 4 .u32 tab[4] = {10, 20, 30, 40};
+.global .align 8 .f64 scale = 0d4004000000000000;
+.global .align 8 .u64 where[2] = {generic(tab), 0};
+.global .align 4 .b8 bytes[] = {1, 2, 3};
+.visible .entry kernel_main(.param .u64 out)
+{
+    .reg .b32 %r<8>;
+    .reg .b64 %rd<8>;
+    .reg .f64 %fd<3>;
+    ld.param.u64 %rd1, [out];
+    ld.const.u32 %r1, [tab+8];
+    ld.global.f64 %fd1, [scale];
+    cvt.rn.f64.u32 %fd2, %r1;
+    mul.rn.f64 %fd2, %fd2, %fd1;
+    cvt.rzi.u32.f64 %r2, %fd2;
+    ld.global.u64 %rd2, [where];
+    ld.u32 %r3, [%rd2+12];
+    ld.global.u8 %r4, [bytes+2];
+    mov.u64 %rd3, tab;
+    ld.const.u32 %r5, [%rd3+4];
+    st.global.v4.u32 [%rd1], {%r2, %r3, %r4, %r5};
+    ret;
+}
+)";
+    dev::drv_function f = load_text(text);
+    ASSERT_TRUE(f);
+    unsigned *out = device_alloc<unsigned>(4);
+    ASSERT_EQ(ptxtest::launch(f, dim3(1), dim3(1), 0, params().ptr(out)), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(from_device(out, 4), (std::vector<unsigned>{75, 40, 3, 20}));
+    device_free(out);
+}
+
 #if defined(DEV_BACKEND_SIM)
 TEST(SimPtx, TargetAboveTheDeviceCapabilityIsRefused) {
     sim::set_devices({sim::device_desc{2, 0, size_t(1) << 30}});

@@ -303,6 +303,10 @@ int check_launch(const sim::device_desc &d, const sim::ptx::module &m, const sim
         (unsigned long long)block.x * block.y * block.z > max_threads)
         return err_invalid_value;
     if (grid.x > max_grid_x || grid.y > 65535 || grid.z > 65535) return err_invalid_value;
+    // The block shapes the kernel was compiled for (__launch_bounds__ and the like).
+    if (f.maxntid && (unsigned long long)block.x * block.y * block.z > f.maxntid) return err_invalid_value;
+    if (f.reqntid[0] && (block.x != f.reqntid[0] || block.y != f.reqntid[1] || block.z != f.reqntid[2]))
+        return err_invalid_value;
     if (size_t(m.shared_extern_offset()) + shared_bytes > max_shared) return err_invalid_value;
     if ((!params && param_bytes) || param_bytes < f.formal_bytes || param_bytes > 4096)
         return err_invalid_value;

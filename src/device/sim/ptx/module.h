@@ -88,6 +88,8 @@ struct function {
     // Worst case of any call chain from here, found when the module links.
     uint32_t need_local = 0, need_frames = 0, need_depth = 0;
     bool recursive = false;
+    // Block shapes the entry declares: at most maxntid threads, exactly reqntid (0: none).
+    uint32_t maxntid = 0, reqntid[3] = {0, 0, 0};
 
     uint32_t frame_bytes() const {
         return uint32_t((init.size() * 8 + param_bytes + 15) & ~size_t(15));

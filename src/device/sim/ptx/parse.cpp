@@ -572,6 +572,7 @@ struct parser {
             ret[0].second.off = (ftop + a - 1) / a * a;
             ftop = ret[0].second.off + ret[0].second.bytes;
         }
+        uint64_t maxntid = 0, reqntid[3] = {0, 0, 0};
         while (is(".maxntid") || is(".reqntid") || is(".minnctapersm") || is(".maxnreg") ||
                is(".noreturn") || is(".maxnctapersm") || is(".pragma")) {
             std::string_view d = ident();
@@ -581,8 +582,14 @@ struct parser {
                 accept(";");
                 continue;
             }
-            number();
-            while (accept(",")) number();
+            uint64_t v[3] = {number(), 1, 1};
+            for (int k = 1; k < 3 && accept(","); ++k) v[k] = number();
+            if (d == ".maxntid" || d == ".reqntid") {
+                if (v[0] == 0 || v[1] == 0 || v[2] == 0 || v[0] * v[1] * v[2] > 1024)
+                    fail(line, "bad " + str(d));
+                if (d == ".maxntid") maxntid = v[0] * v[1] * v[2];
+                else reqntid[0] = v[0], reqntid[1] = v[1], reqntid[2] = v[2];
+            }
         }
         auto existing = func_index.find(name);
         uint32_t index;
@@ -606,6 +613,8 @@ struct parser {
         }
         fn.has_ret = !ret.empty();
         if (fn.has_ret) fn.ret = ret[0].second;
+        fn.maxntid = uint32_t(maxntid);
+        for (int k = 0; k < 3; ++k) fn.reqntid[k] = uint32_t(reqntid[k]);
         if (accept(";")) return;  // a declaration
         if (fn.defined) fail(line, "'" + name + "' defined twice");
         fn.defined = true;

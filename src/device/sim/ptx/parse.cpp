@@ -104,6 +104,24 @@ handler by_mode(int m, P pick) { return by_value<4>(m, pick); }
 template <typename P>
 handler by_space(int sp, P pick) { return by_value<6>(sp, pick); }
 
+// The integer operations that take one type and no modifiers, by name.
+template <typename T>
+handler int_handler(std::string_view name) {
+    static const struct {
+        const char *name;
+        handler h;
+    } table[] = {
+        {"div", &h_div<T>},   {"rem", &h_rem<T>},   {"min", &h_min<T>},     {"max", &h_max<T>},
+        {"and", &h_and<T>},   {"or", &h_or<T>},     {"xor", &h_xor<T>},     {"shl", &h_shl<T>},
+        {"shr", &h_shr<T>},   {"abs", &h_abs<T>},   {"neg", &h_neg<T>},     {"not", &h_not<T>},
+        {"cnot", &h_cnot<T>}, {"popc", &h_popc<T>}, {"clz", &h_clz<T>},     {"brev", &h_brev<T>},
+        {"bfind", &h_bfind<T>},
+    };
+    for (const auto &e : table)
+        if (name == e.name) return e.h;
+    return nullptr;
+}
+
 // ------------------------------------------------------------ tokens
 
 enum tk : uint8_t { t_id, t_num, t_str, t_punct, t_end };
@@ -1751,18 +1769,7 @@ struct parser {
             n.aux = o == "mad24";
             n.fn = is_signed(t) ? &h_mul24_lo<int32_t> : &h_mul24_lo<uint32_t>;
         } else {
-            n.fn = by_int(t, [&](auto x) -> handler {
-                using T = decltype(x);
-                if (o == "div") return &h_div<T>;
-                if (o == "rem") return &h_rem<T>;
-                if (o == "min") return &h_min<T>;
-                if (o == "max") return &h_max<T>;
-                if (o == "and") return &h_and<T>;
-                if (o == "or") return &h_or<T>;
-                if (o == "xor") return &h_xor<T>;
-                if (o == "shl") return &h_shl<T>;
-                return &h_shr<T>;
-            });
+            n.fn = by_int(t, [&](auto x) -> handler { return int_handler<decltype(x)>(o); });
         }
         emit(n);
     }
@@ -1809,18 +1816,7 @@ struct parser {
             return emit(n);
         }
         n.aux = has(in, "shiftamt");
-        n.fn = by_int(t, [&](auto x) -> handler {
-            using T = decltype(x);
-            if (o == "abs") return &h_abs<T>;
-            if (o == "neg") return &h_neg<T>;
-            if (o == "not") return &h_not<T>;
-            if (o == "cnot") return &h_cnot<T>;
-            if (o == "popc") return &h_popc<T>;
-            if (o == "clz") return &h_clz<T>;
-            if (o == "brev") return &h_brev<T>;
-            if (o == "bfind") return &h_bfind<T>;
-            return nullptr;
-        });
+        n.fn = by_int(t, [&](auto x) -> handler { return int_handler<decltype(x)>(o); });
         if ((o == "abs" || o == "neg") && !is_signed(t)) n.fn = nullptr;
         if ((o == "popc" || o == "clz" || o == "brev") && info(t).kind != 'b') n.fn = nullptr;
         if ((o == "popc" || o == "clz" || o == "brev" || o == "bfind") && bytes_of(t) < 4) n.fn = nullptr;

@@ -149,7 +149,7 @@ TEST_F(Faults, EveryKindFailsTheNextCallsWithTheCode) {
         {fault_kind::device_count, false, 0, [] { int n; return dev::drv_device_count(&n); }},
         {fault_kind::device_get, false, 0, [] { dev::drv_device x; return dev::drv_device_get(&x, 0); }},
         {fault_kind::capability, false, 0, [] { int a, b; return dev::drv_compute_capability(&a, &b, 0); }},
-        {fault_kind::module_load, false, dev::err_not_supported,
+        {fault_kind::module_load, false, dev::err_invalid_ptx,
          [] { dev::drv_module m; return dev::drv_module_load_data(&m, ".version 1.4"); }},
         {fault_kind::drv_launch, false, dev::err_invalid_value,
          [] { return dev::drv_launch(nullptr, dim3(1), dim3(1), 0, nullptr, 0); }},
@@ -427,11 +427,11 @@ TEST(SimDriver, ContextsPerThread) {
     EXPECT_EQ(dev::drv_ctx_destroy(ctx), dev::err_invalid_context);
 }
 
-TEST(SimDriver, ModulesAreNotSupported) {
+TEST(SimDriver, ModulesOfIncompletePtxAreRefused) {
     testenv::device_env env;
     dev::drv_module m = nullptr;
     dev::drv_function f = nullptr;
-    EXPECT_EQ(dev::drv_module_load_data(&m, ".version 1.4\n"), dev::err_not_supported);
+    EXPECT_EQ(dev::drv_module_load_data(&m, ".version 1.4\n"), dev::err_invalid_ptx);
     EXPECT_EQ(dev::drv_module_get_function(&f, m, "k"), 400);
     EXPECT_EQ(dev::drv_launch(f, dim3(1), dim3(1), 0, nullptr, 0), dev::err_invalid_value);
     EXPECT_STREQ(dev::drv_error_name(dev::err_not_supported), "CUDA_ERROR_NOT_SUPPORTED");

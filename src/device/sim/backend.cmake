@@ -14,3 +14,9 @@ endif()
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/sim/names.cpp PROPERTIES
                             COMPILE_DEFINITIONS "SIMDEV_BACKTRACE_H=\"${SIMDEV_BACKTRACE_H}\"")
 target_link_libraries(devseam PRIVATE ${SIMDEV_LIBBACKTRACE})
+# The PTX executor behind the driver's modules; directed rounding needs the
+# compiler to keep each operation inside its rounding mode.
+file(GLOB SIMDEV_PTX_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/sim/ptx/*.cpp)
+target_sources(devseam PRIVATE ${SIMDEV_PTX_SOURCES})
+set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/sim/ptx/round.cpp PROPERTIES
+                            COMPILE_OPTIONS "-frounding-math")

@@ -1,11 +1,15 @@
 // Driver side of the simulated device: init, devices, contexts, memory
-// information, pinned host memory, memsets and modules. Driver calls return
+// information, pinned host memory, memsets, and modules of PTX, which the
+// executor in ptx/ runs. Driver calls return
 // their code and leave nothing pending.
 #include "device/error_names.h"
 #include "internal.h"
+#include "ptx/module.h"
+#include "ptx/ptx.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace dev {
 
@@ -210,32 +214,152 @@ int drv_memset_d32(dptr dst, unsigned value, size_t count) {
     return logged_memset("d32", dst, count * 4, memset_d32(dst, value, count));
 }
 
-// The simulated device executes no PTX: no module ever loads, so no handle
-// of a module or function exists.
+}  // namespace dev
+
+// A loaded module: the executor's form of its PTX and one handle per entry.
+struct dev::drv_module_rec {
+    std::unique_ptr<sim::ptx::module> code;
+    int device;
+    std::vector<std::unique_ptr<dev::drv_function_rec>> entries;
+};
+struct dev::drv_function_rec {
+    drv_module_rec *module;
+    uint32_t index;
+};
+
+namespace {
+// Live handles (G().m held).
+std::set<dev::drv_module_rec *> live_modules;
+std::set<dev::drv_function_rec *> live_functions;
+thread_local std::string load_log;
+}  // namespace
+
+std::string sim::ptx_log() { return load_log; }
+
+namespace dev {
+
 int drv_module_load_data(drv_module *module, const void *image) {
     driver_call call(fault_kind::module_load, true);
     if (call.error) return call.error;
     if (!module || !image) return err_invalid_value;
-    return err_not_supported;
+    const char *text = static_cast<const char *>(image);
+    // Device code in binary form (ELF cubins, fat binaries) needs a real GPU.
+    if (std::strncmp(text, "\x7f" "ELF", 4) == 0 || std::strncmp(text, "\x50\xed\x55\xba", 4) == 0)
+        return err_not_supported;
+    const int device = current_context()->device;
+    const sim::device_desc d = G().devices[size_t(device)];
+    call.lock.unlock();
+    std::unique_ptr<sim::ptx::module> code;
+    int e = sim::ptx::load(text, d.major * 10 + d.minor, code, load_log);
+    if (e) return e;
+    auto rec = std::make_unique<drv_module_rec>();
+    rec->code = std::move(code);
+    rec->device = device;
+    for (uint32_t k = 0; k < rec->code->funcs.size(); ++k)
+        if (rec->code->funcs[k].entry)
+            rec->entries.push_back(std::make_unique<drv_function_rec>(drv_function_rec{rec.get(), k}));
+    std::lock_guard<std::mutex> lock(G().m);
+    for (auto &f : rec->entries) live_functions.insert(f.get());
+    live_modules.insert(rec.get());
+    *module = rec.release();
+    return 0;
 }
 
 int drv_module_unload(drv_module module) {
     driver_call call(no_fault);
     if (call.error) return call.error;
-    return module ? err_invalid_handle : err_invalid_value;
+    if (!module) return err_invalid_value;
+    if (!live_modules.erase(module)) return err_invalid_handle;
+    for (auto &f : module->entries) live_functions.erase(f.get());
+    delete module;
+    return 0;
 }
 
-int drv_module_get_function(drv_function *function, drv_module, const char *name) {
+int drv_module_get_function(drv_function *function, drv_module module, const char *name) {
     driver_call call(no_fault);
     if (call.error) return call.error;
     if (!function || !name) return err_invalid_value;
-    return err_invalid_handle;
+    if (!module || !live_modules.count(module)) return err_invalid_handle;
+    for (auto &f : module->entries)
+        if (module->code->funcs[f->index].name == name) {
+            *function = f.get();
+            return 0;
+        }
+    return err_not_found;
 }
 
-int drv_launch(drv_function function, dim3, dim3, unsigned, const void *, size_t) {
+namespace {
+
+// The limits the driver checks at a launch, by the device's capability.
+int check_launch(const sim::device_desc &d, const sim::ptx::module &m, const sim::ptx::function &f,
+                 dim3 grid, dim3 block, unsigned shared_bytes, const void *params, size_t param_bytes) {
+    const bool fermi = d.major >= 2;
+    const unsigned max_threads = fermi ? 1024 : 512, max_xy = fermi ? 1024 : 512;
+    const unsigned long long max_grid_x = d.major >= 3 ? 0x7fffffffull : 65535;
+    const size_t max_shared = fermi ? 48 * 1024 : 16 * 1024;
+    if (grid.x == 0 || grid.y == 0 || grid.z == 0 || block.x == 0 || block.y == 0 || block.z == 0)
+        return err_invalid_value;
+    if (block.x > max_xy || block.y > max_xy || block.z > 64 ||
+        (unsigned long long)block.x * block.y * block.z > max_threads)
+        return err_invalid_value;
+    if (grid.x > max_grid_x || grid.y > 65535 || grid.z > 65535) return err_invalid_value;
+    if (size_t(m.shared_extern_offset()) + shared_bytes > max_shared) return err_invalid_value;
+    if ((!params && param_bytes) || param_bytes < f.formal_bytes || param_bytes > 4096)
+        return err_invalid_value;
+    // Local memory and frames of a block's threads, all alive at once.
+    const unsigned long long per_thread = 64ull + f.need_local + f.need_frames;
+    if ((unsigned long long)block.x * block.y * block.z * per_thread > (256ull << 20))
+        return 701;  // too many resources requested for launch
+    return 0;
+}
+
+int launch_checked(drv_function function, dim3 grid, dim3 block, unsigned shared_bytes,
+                   const void *params, size_t param_bytes) {
     driver_call call(fault_kind::drv_launch, true);
     if (call.error) return call.error;
-    return function ? err_invalid_handle : err_invalid_value;
+    if (!function) return err_invalid_value;
+    if (!live_functions.count(function)) return err_invalid_handle;
+    const sim::ptx::module &m = *function->module->code;
+    const sim::ptx::function &f = m.funcs[function->index];
+    const int device = function->module->device;
+    if (int e = check_launch(G().devices[size_t(device)], m, f, grid, block, shared_bytes, params,
+                             param_bytes))
+        return e;
+    call.lock.unlock();
+    sim::ptx::grid_shape shape{{grid.x, grid.y, grid.z}, {block.x, block.y, block.z}, shared_bytes, device};
+    int fault = sim::ptx::run(m, f, shape, static_cast<const unsigned char *>(params), param_bytes);
+    {
+        std::lock_guard<std::mutex> lock(G().m);
+        ++G().stats.launches;
+    }
+    // A kernel's fault shows asynchronously, as the runtime's launches leave it.
+    if (int inj = take_fault(fault_kind::kernel_run)) fault = inj;
+    if (fault) {
+        T().async_fault = fault;
+        fail(fault);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int drv_launch(drv_function function, dim3 grid, dim3 block, unsigned shared_bytes,
+               const void *params, size_t param_bytes) {
+    int e = launch_checked(function, grid, block, shared_bytes, params, param_bytes);
+    if (recording()) {
+        sim::call c = new_call(sim::call_kind::launch);
+        c.result = e;
+        {
+            std::lock_guard<std::mutex> lock(G().m);
+            if (function && live_functions.count(function))
+                c.name = function->module->code->funcs[function->index].name;
+        }
+        c.grid = grid;
+        c.block = block;
+        c.shared_bytes = shared_bytes;
+        record(c);
+    }
+    return e;
 }
 
 const char *drv_error_name(int code) { return known_driver_error_name(code); }

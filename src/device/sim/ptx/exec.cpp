@@ -1,0 +1,310 @@
+// Running a PTX kernel on the simulated device: every thread of the grid is
+// a fiber of the scheduler, which calls run_thread; barriers and warp
+// collectives go through the scheduler's own, so thread orders, deadlock
+// reports and fault codes are those of the library's kernels.
+#include "../internal.h"
+#include "../simkernel.h"
+#include "ops.h"
+
+#include <alloca.h>
+
+#include <chrono>
+#include <new>
+#include <cstdio>
+
+namespace sim {
+namespace ptx {
+
+using detail::G;
+
+struct launch {
+    const module *m;
+    const function *entry;
+    const unsigned char *params;
+    size_t param_bytes;
+    uint32_t shared_bytes;
+    uint32_t local_bytes, mem_bytes, depth;
+    int device;
+    uint64_t serial;
+    detail::launch_job *job;
+};
+
+namespace {
+
+std::atomic<uint64_t> next_serial{1};
+thread_local range_cache tl_cache;
+
+// Frame bytes beyond which a thread's frames move from its fiber stack to the heap.
+constexpr uint32_t stack_frames_limit = 24 * 1024;
+// Call depth and sizes assumed for recursive call chains.
+constexpr uint32_t recursion_depth = 64;
+
+void set_fault(thread &t, int code) {
+    int expected = 0;
+    t.L->job->fault.compare_exchange_strong(expected, code);
+    t.stop = true;
+}
+
+void describe(thread &t, const insn &i, const char *what) {
+    const detail::exec_state &e = detail::tl_exec;
+    std::fprintf(stderr,
+                 "simdev: PTX kernel %s, line %u, thread (%u,%u,%u) of block (%u,%u,%u): %s\n",
+                 t.L->entry->name.c_str(), i.line, e.cur->idx.x, e.cur->idx.y, e.cur->idx.z,
+                 e.block_idx.x, e.block_idx.y, e.block_idx.z, what);
+}
+
+// Enters `f` with a fresh frame; false after a fault.
+bool push_frame(thread &t, const insn *at, const function &f, const call_site *site) {
+    const uint32_t bytes = f.frame_bytes();
+    const uint32_t local = (f.local_bytes + 15) & ~15u;
+    if ((t.r && t.depth >= t.max_depth) || bytes > t.mem_size - t.mem_top ||
+        local > t.local_size - t.local_top) {
+        static const insn none{};
+        describe(t, at ? *at : none, "call stack overflow");
+        set_fault(t, dev::err_launch_failed);
+        return false;
+    }
+    if (t.depth > 0 || t.r) {
+        frame &fr = t.frames[t.depth];
+        fr.code = t.code, fr.pc = t.pc, fr.r = t.r, fr.params = t.params;
+        fr.param_bytes = t.param_bytes;
+        fr.local_top = t.local_top, fr.mem_top = t.mem_top, fr.site = site;
+        ++t.depth;
+    }
+    uint64_t *r = reinterpret_cast<uint64_t *>(t.mem + t.mem_top);
+    unsigned char *params = t.mem + t.mem_top + f.init.size() * 8;
+    std::memcpy(r, f.init.data(), f.init.size() * 8);
+    std::memcpy(r + slot_tid, t.sreg + slot_tid, (slot_fixed - slot_tid) * 8);
+    for (const auto &d : f.depots) r[d.first] = t.local_top + d.second;
+    std::memset(params, 0, f.param_bytes);
+    if (site) {
+        for (const copy_rec &c : site->args) std::memcpy(params + c.to, t.params + c.from, c.bytes);
+    }
+    t.mem_top += bytes;
+    t.local_top += local;
+    t.r = r;
+    t.params = params;
+    t.param_bytes = f.param_bytes;
+    t.code = f.code.data();
+    t.pc = 0;
+    return true;
+}
+
+void run_thread(const void *kernel, void **) {
+    const launch &L = *static_cast<const launch *>(kernel);
+    if (L.job->fault.load(std::memory_order_relaxed)) return;  // the grid is stopping
+    const detail::exec_state &e = detail::tl_exec;
+    thread t{};
+    t.L = &L;
+    t.cache = &tl_cache;
+    if (t.cache->serial != L.serial) *t.cache = range_cache{L.serial, {}, {}, 0};
+    const uint3 tid = e.cur->idx, nt = e.block_dim;
+    uint64_t *s = t.sreg;
+    s[slot_one] = 1;
+    s[slot_tid] = tid.x, s[slot_tid + 1] = tid.y, s[slot_tid + 2] = tid.z;
+    s[slot_ntid] = nt.x, s[slot_ntid + 1] = nt.y, s[slot_ntid + 2] = nt.z;
+    s[slot_ctaid] = e.block_idx.x, s[slot_ctaid + 1] = e.block_idx.y, s[slot_ctaid + 2] = e.block_idx.z;
+    s[slot_nctaid] = e.grid_dim.x, s[slot_nctaid + 1] = e.grid_dim.y, s[slot_nctaid + 2] = e.grid_dim.z;
+    const uint32_t linear = tid.x + nt.x * (tid.y + nt.y * tid.z), lane = linear % 32;
+    s[slot_laneid] = lane;
+    s[slot_warpid] = linear / 32;
+    s[slot_nwarpid] = 32;
+    s[slot_lanemask_eq] = 1u << lane;
+    s[slot_lanemask_lt] = (1u << lane) - 1;
+    s[slot_lanemask_le] = uint32_t((2ull << lane) - 1);
+    s[slot_lanemask_gt] = uint32_t(~((2ull << lane) - 1));
+    s[slot_lanemask_ge] = uint32_t(~((1u << lane) - 1));
+    t.shared = e.dyn_shared;
+    t.shared_size = L.shared_bytes;
+
+    const size_t frames_bytes = sizeof(frame) * L.depth;
+    const size_t total = L.local_bytes + L.mem_bytes + frames_bytes + 16;
+    std::unique_ptr<unsigned char[]> heap;
+    unsigned char *buf;
+    if (total <= stack_frames_limit) {
+        buf = static_cast<unsigned char *>(alloca(total));
+    } else {
+        heap.reset(new (std::nothrow) unsigned char[total]);
+        buf = heap.get();
+        if (!buf) {
+            std::fprintf(stderr, "simdev: PTX kernel %s: no memory for a thread's %zu bytes of frames\n",
+                         L.entry->name.c_str(), total);
+            int expected = 0;
+            L.job->fault.compare_exchange_strong(expected, dev::err_launch_failed);
+            return;
+        }
+    }
+    buf = reinterpret_cast<unsigned char *>((reinterpret_cast<uintptr_t>(buf) + 15) & ~uintptr_t(15));
+    std::memset(buf, 0, L.local_bytes);
+    t.local = buf;
+    t.local_size = L.local_bytes;
+    t.mem = buf + L.local_bytes;
+    t.mem_size = L.mem_bytes;
+    t.frames = reinterpret_cast<frame *>(t.mem + L.mem_bytes);
+    t.max_depth = L.depth;
+    if (!push_frame(t, nullptr, *L.entry, nullptr)) return;
+    if (L.entry->formal_bytes) std::memcpy(t.params, L.params, L.entry->formal_bytes);
+
+    for (;;) {
+        const insn &i = t.code[t.pc++];
+        if (uint8_t(t.r[i.guard] != 0) != i.want) continue;
+        i.fn(t, i);
+        if (__builtin_expect(t.stop, 0)) break;
+    }
+}
+
+const dev::launch_thunk thunk{&run_thread};
+
+}  // namespace
+
+void fault(thread &t, const insn &i, int code, const char *what) {
+    describe(t, i, what);
+    set_fault(t, code);
+}
+
+void memory_fault(thread &t, const insn &i, int code, const char *space, uint64_t addr,
+                  unsigned bytes) {
+    char what[160];
+    std::snprintf(what, sizeof what, "%s access of %u bytes at %s address 0x%llx", 
+                  code == 716 ? "misaligned" : "out-of-bounds", bytes, space,
+                  (unsigned long long)addr);
+    fault(t, i, code, what);
+}
+
+// Live device blocks of the launch's device, mapped pinned memory and the
+// module's variables are global memory.
+bool global_ok_slow(thread &t, uintptr_t a, unsigned bytes) {
+    const module &m = *t.L->m;
+    range_cache &c = *t.cache;
+    uintptr_t lo = 0, hi = 0;
+    if (m.holds(a, bytes)) {
+        lo = reinterpret_cast<uintptr_t>(m.var_base);
+        hi = lo + m.var_bytes;
+    } else {
+        std::lock_guard<std::mutex> lock(G().m);
+        auto &blocks = G().blocks;
+        auto it = blocks.upper_bound(a);
+        if (it == blocks.begin()) return false;
+        --it;
+        const detail::mem_block &b = it->second;
+        if (b.pinned ? !b.mapped : b.device != t.L->device) return false;
+        if (a - it->first >= b.bytes || bytes > b.bytes - (a - it->first)) return false;
+        lo = it->first;
+        hi = lo + b.bytes;
+    }
+    c.lo[c.next] = lo;
+    c.hi[c.next] = hi;
+    c.next = (c.next + 1) % 4;
+    return true;
+}
+
+void check_abort(thread &t) {
+    if (__builtin_expect(t.L->job->fault.load(std::memory_order_relaxed) != 0, 0)) t.stop = true;
+}
+
+void h_ret(thread &t, const insn &) {
+    if (t.depth == 0) {
+        t.stop = true;
+        return;
+    }
+    const frame &fr = t.frames[--t.depth];
+    if (fr.site && fr.site->has_ret)
+        std::memcpy(fr.params + fr.site->ret.to, t.params + fr.site->ret.from, fr.site->ret.bytes);
+    t.code = fr.code, t.pc = fr.pc, t.r = fr.r, t.params = fr.params, t.param_bytes = fr.param_bytes;
+    t.local_top = fr.local_top, t.mem_top = fr.mem_top;
+}
+
+void h_exit(thread &t, const insn &) { t.stop = true; }
+
+void h_call(thread &t, const insn &i) {
+    const call_site &site = t.L->m->calls[size_t(i.imm)];
+    push_frame(t, &i, t.L->m->funcs[site.callee], &site);
+}
+
+void h_trap(thread &t, const insn &i) { fault(t, i, dev::err_launch_failed, "trap"); }
+
+void h_bar(thread &t, const insn &) {
+    detail::syncthreads();
+    check_abort(t);
+}
+
+void h_bar_warp(thread &t, const insn &i) {
+    detail::warp_op(get<uint32_t>(t, i.o[0]), detail::wm_sync, 0, 0, 0, nullptr);
+    check_abort(t);
+}
+
+// shfl.sync: o[0] d, o[1] p, o[2] a, o[3] b, o[4] c, o[5] member mask; aux the mode.
+void h_shfl(thread &t, const insn &i) {
+    const int b = int(get<uint32_t>(t, i.o[3])), c = int(get<uint32_t>(t, i.o[4]));
+    uint64_t v = detail::warp_op(get<uint32_t>(t, i.o[5]), i.aux, get<uint32_t>(t, i.o[2]), b, c,
+                                 nullptr);
+    put<uint32_t>(t, i.o[0], uint32_t(v));
+    // Whether the source lane was in range, as the hardware decides it.
+    const int lane = int(t.sreg[slot_laneid]), seg = (c >> 8) & 0x1f, clamp = c & 0x1f;
+    const int min_lane = lane & seg, max_lane = min_lane | (clamp & ~seg);
+    bool ok;
+    switch (i.aux) {
+    case detail::wm_up: ok = lane - b >= max_lane; break;
+    case detail::wm_down: ok = lane + b <= max_lane; break;
+    case detail::wm_xor: ok = (lane ^ (b & 0x1f)) <= max_lane; break;
+    default: ok = (min_lane | (b & 0x1f & ~seg)) <= max_lane; break;
+    }
+    t.r[i.o[1]] = ok;
+    check_abort(t);
+}
+
+// vote.sync: o[0] d, o[1] the predicate, o[2] member mask; aux 0 ballot, 1 any, 2 all, 3 uni.
+void h_vote(thread &t, const insn &i) {
+    unsigned group = 0;
+    uint32_t ballot = uint32_t(detail::warp_op(get<uint32_t>(t, i.o[2]), detail::wm_vote,
+                                               t.r[i.o[1]] != 0, 0, 0, &group));
+    switch (i.aux) {
+    case 0: put<uint32_t>(t, i.o[0], ballot); break;
+    case 1: t.r[i.o[0]] = ballot != 0; break;
+    case 2: t.r[i.o[0]] = ballot == group; break;
+    default: t.r[i.o[0]] = ballot == 0 || ballot == group; break;
+    }
+    check_abort(t);
+}
+
+void h_activemask(thread &t, const insn &i) { put<uint32_t>(t, i.o[0], detail::active_mask()); }
+
+void h_fence(thread &, const insn &) { __atomic_thread_fence(__ATOMIC_SEQ_CST); }
+
+void h_clock(thread &t, const insn &i) {
+    uint64_t ns = uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count());
+    t.r[i.o[0]] = ns & width_mask(i.dw);
+}
+
+int run(const module &m, const function &entry, const grid_shape &shape,
+        const unsigned char *params, size_t param_bytes) {
+    launch L{};
+    L.m = &m;
+    L.entry = &entry;
+    L.params = params;
+    L.param_bytes = param_bytes;
+    L.shared_bytes = m.shared_static || m.shared_extern_align || shape.shared_bytes
+                         ? m.shared_extern_offset() + shape.shared_bytes
+                         : 0;
+    L.local_bytes = (entry.need_local + 15) & ~15u;
+    L.mem_bytes = entry.need_frames;
+    L.depth = entry.need_depth;
+    L.serial = next_serial.fetch_add(1);
+    L.device = shape.device;
+    detail::launch_job job;
+    job.kernel = &L;
+    job.thunk = &thunk;
+    job.args = nullptr;
+    job.grid = uint3{shape.grid[0], shape.grid[1], shape.grid[2]};
+    job.block = uint3{shape.block[0], shape.block[1], shape.block[2]};
+    job.shared_bytes = L.shared_bytes;
+    job.thread_order = sim::order(G().order.load());
+    job.seed = G().seed.load();
+    L.job = &job;
+    return detail::run_grid(job);
+}
+
+}  // namespace ptx
+}  // namespace sim

@@ -1,0 +1,130 @@
+// The internal form of a loaded PTX module: every instruction decoded once
+// into a handler and operand slots, so that running it does no text work.
+//
+// Each function frame is an array of 64-bit slots: fixed ones (constants 1
+// and 0, the special registers), then the immediates and symbol addresses of
+// the function, then its registers. An operand is always a slot index, so a
+// handler never asks whether it reads a register or an immediate.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+namespace ptx {
+
+struct thread;
+struct insn;
+using handler = void (*)(thread &, const insn &);
+
+struct insn {
+    handler fn;
+    uint32_t guard;    // predicate slot; slot_one when unguarded
+    uint8_t want;      // the guard's value that lets the instruction run
+    uint8_t n;         // vector elements
+    uint8_t dw;        // destination register bytes (sign-extending loads)
+    uint8_t aux;       // per-handler detail
+    uint32_t o[6];     // operand slots, destination first
+    int64_t imm;       // address offset, branch target, call site
+    uint32_t line;     // source line
+};
+
+// Fixed slots of every frame.
+enum : uint32_t {
+    slot_one,
+    slot_zero,
+    slot_tid,      // x, y, z
+    slot_ntid = slot_tid + 3,
+    slot_ctaid = slot_ntid + 3,
+    slot_nctaid = slot_ctaid + 3,
+    slot_laneid = slot_nctaid + 3,
+    slot_warpid,
+    slot_nwarpid,
+    slot_lanemask_eq,
+    slot_lanemask_lt,
+    slot_lanemask_le,
+    slot_lanemask_gt,
+    slot_lanemask_ge,
+    slot_fixed  // first slot of the function's own
+};
+
+struct copy_rec {
+    uint32_t from, to, bytes;
+};
+
+struct call_site {
+    uint32_t callee;
+    std::vector<copy_rec> args;  // caller's argument variables to the callee's parameters
+    bool has_ret = false;
+    copy_rec ret{};              // callee's return variable to the caller's
+};
+
+struct param_rec {
+    uint32_t off, bytes;
+};
+
+struct function {
+    std::string name;
+    bool entry = false, defined = false;
+    uint32_t line = 0;
+    std::vector<insn> code;
+    std::vector<uint64_t> init;      // slot values at frame start (registers 0)
+    uint32_t param_bytes = 0;        // the frame's parameter area
+    std::vector<param_rec> formals;  // in declaration order
+    uint32_t formal_bytes = 0;       // end of the last formal (an entry's parameter block)
+    bool has_ret = false;
+    param_rec ret{};
+    uint32_t local_bytes = 0;        // local depots of one frame
+    std::vector<std::pair<uint32_t, uint32_t>> depots;  // slot, offset in the frame's local part
+    std::vector<uint32_t> callees;
+    // Worst case of any call chain from here, found when the module links.
+    uint32_t need_local = 0, need_frames = 0, need_depth = 0;
+    bool recursive = false;
+
+    uint32_t frame_bytes() const {
+        return uint32_t((init.size() * 8 + param_bytes + 15) & ~size_t(15));
+    }
+};
+
+struct module {
+    std::vector<function> funcs;
+    std::map<std::string, uint32_t> by_name;
+    // Module variables in .global and .const, one block.
+    std::unique_ptr<unsigned char[]> vars;
+    size_t var_bytes = 0;
+    unsigned char *var_base = nullptr;  // aligned start within `vars`
+    uint32_t shared_static = 0;         // bytes of .shared variables
+    uint32_t shared_extern_align = 0;   // non-zero when an .extern .shared array exists
+    int target = 0;                     // sm_XY as XY
+    std::vector<call_site> calls;       // every call instruction's, by its index
+
+    bool holds(uintptr_t a, size_t bytes) const {
+        uintptr_t lo = reinterpret_cast<uintptr_t>(var_base);
+        return a >= lo && a - lo <= var_bytes && bytes <= var_bytes - (a - lo);
+    }
+    uint32_t shared_extern_offset() const {
+        uint32_t a = shared_extern_align ? shared_extern_align : 1;
+        return (shared_static + a - 1) / a * a;
+    }
+};
+
+// Parses and links `text`. Returns 0, or 218 with `diag` naming the line.
+// `capability` is the device's (major * 10 + minor).
+int load(const char *text, int capability, std::unique_ptr<module> &out, std::string &diag);
+
+// Runs `entry` of `m` as a grid on the simulated device's scheduler. Returns
+// 0 or the fault that stopped it (700, 716, 719).
+struct grid_shape {
+    unsigned grid[3], block[3];
+    unsigned shared_bytes;  // dynamic
+    int device;
+};
+int run(const module &m, const function &entry, const grid_shape &shape,
+        const unsigned char *params, size_t param_bytes);
+
+}  // namespace ptx
+}  // namespace sim

@@ -1,0 +1,13 @@
+// The corpus kernels compiled from CUDA source (corpus_kernels.cu).
+#pragma once
+
+#include "device/kernel.h"
+
+extern "C" {
+__global__ void corpus_saxpy(float a, float *x, float *y, int n);
+__global__ void corpus_index2d(float *out, dim3 oshape, const float *in, dim3 ishape);
+__global__ void corpus_reduce(const float *x, int n, float *partial, unsigned *total);
+__global__ void corpus_atomics(int *ia, unsigned *ua, float *fa, double *da, unsigned long long *la,
+                               int *old);
+__global__ void corpus_warp(const int *x, int *out);
+}

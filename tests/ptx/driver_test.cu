@@ -1,0 +1,353 @@
+// The driver's module path: loads that fail with a diagnostic naming the
+// line, function lookup, unloading, the launch limits, parameter blocks,
+// kernels that fault as a GPU reports it, and mutated PTX that must be
+// refused without harm.
+#include "harness.h"
+
+#include <random>
+
+using ptxtest::params;
+using testenv::device_alloc;
+using testenv::device_free;
+using testenv::from_device;
+using testenv::to_device;
+
+namespace {
+
+const char *const header = ".version 9.0\n.target sm_75\n.address_size 64\n";
+
+// out[tid] = tid + v, through a grid of any shape.
+const char *const fill = R"(.version 9.0
+.target sm_75
+.address_size 64
+.visible .entry kernel_main(.param .u64 out, .param .u32 v)
+{
+    .reg .b32 %r<8>;
+    .reg .b64 %rd<4>;
+    ld.param.u64 %rd1, [out];
+    ld.param.u32 %r1, [v];
+    mov.u32 %r2, %ctaid.x;
+    mov.u32 %r3, %ntid.x;
+    mov.u32 %r4, %tid.x;
+    mad.lo.s32 %r5, %r2, %r3, %r4;
+    add.s32 %r6, %r5, %r1;
+    mul.wide.s32 %rd2, %r5, 4;
+    add.s64 %rd3, %rd1, %rd2;
+    st.global.u32 [%rd3], %r6;
+    ret;
+}
+.func helper()
+{
+    ret;
+}
+)";
+
+class Driver : public ptxtest::PtxTest {};
+
+struct bad_case {
+    const char *body;   // after the header (none when `whole`)
+    bool whole;
+    unsigned line;      // the line the diagnostic names
+    const char *words;  // part of the diagnostic
+};
+
+TEST_F(Driver, InvalidPtxIsRefusedWithTheLineNamed) {
+    static const bad_case cases[] = {
+        {"", true, 1, ".version"},
+        {".version 9.0\n.target sm_90\n", true, 2, "capability"},
+        {".version 10.0\n.target sm_75\n", true, 1, "version"},
+        {".version 9.0\n.target sm_75\n.address_size 32\n", true, 3, "address_size"},
+        {"\x01\x02garbage", true, 1, "unexpected character"},
+        {".visible .entry kernel_main()\n{\n    foo.b32 %r1, 1;\n}\n", false, 6, "unsupported instruction"},
+        {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    add.s32 %r1, %r7, 1;\n}\n", false, 7, "%r7"},
+        {".visible .entry kernel_main()\n{\n    bra $L__none;\n}\n", false, 6, "$L__none"},
+        {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    mov.b32 %r1, 1\n}\n", false, 8, "expected ';'"},
+        {".visible .entry kernel_main()\n{\n    ret;\n", false, 7, "not closed"},
+        {".extern .func (.param .b32 r) vprintf(.param .b64 f, .param .b64 a);\n"
+         ".visible .entry kernel_main()\n{\n    .param .b64 p0;\n    .param .b64 p1;\n    .param .b32 r0;\n"
+         "    call.uni (r0), vprintf, (p0, p1);\n}\n", false, 10, "vprintf"},
+        {".visible .entry kernel_main()\n{\n    bar.sync 1;\n}\n", false, 6, "barrier"},
+        {".visible .entry kernel_main()\n{\n    .reg .b16 %h<2>;\n    .reg .f32 %f<2>;\n    cvt.rn.f16.f32 %h1, %f1;\n}\n", false, 8, "half"},
+        {".global .u32 g;\n.visible .entry kernel_main()\n{\n    st.const.u32 [g], 1;\n}\n", false, 7, "read-only"},
+        {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    add.f32 %r1, %r1;\n}\n", false, 7, "operands"},
+        {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    @%r1 bra L;\nL:\n}\n", false, 7, "predicate"},
+        {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    div.f32 %r1, %r1, %r1;\n}\n", false, 7, "rounding"},
+        {".shared .align 4 .b8 big[50000];\n.visible .entry kernel_main()\n{\n    ret;\n}\n", false, 1, "48 KiB"},
+    };
+    for (const bad_case &c : cases) {
+        std::string text = c.whole ? std::string(c.body) : std::string(header) + c.body;
+        dev::drv_module m = nullptr;
+        EXPECT_EQ(dev::drv_module_load_data(&m, text.c_str()), dev::err_invalid_ptx) << text;
+#if defined(DEV_BACKEND_SIM)
+        std::string diag = sim::ptx_log();
+        EXPECT_EQ(diag.rfind("line " + std::to_string(c.line) + ":", 0), 0u) << diag << "\nfor\n" << text;
+        EXPECT_NE(diag.find(c.words), std::string::npos) << diag << "\nfor\n" << text;
+#endif
+    }
+    // A good load clears the diagnostic.
+    EXPECT_TRUE(load_text(fill));
+#if defined(DEV_BACKEND_SIM)
+    EXPECT_EQ(sim::ptx_log(), "");
+#endif
+}
+
+TEST_F(Driver, FunctionLookupAndUnload) {
+    dev::drv_module m = nullptr;
+    ASSERT_EQ(dev::drv_module_load_data(&m, fill), 0);
+    dev::drv_function f = nullptr;
+    EXPECT_EQ(dev::drv_module_get_function(&f, m, "kernel_main"), 0);
+    EXPECT_NE(f, nullptr);
+    dev::drv_function g = nullptr;
+    EXPECT_EQ(dev::drv_module_get_function(&g, m, "kernel"), dev::err_not_found);
+    EXPECT_EQ(dev::drv_module_get_function(&g, m, "helper"), dev::err_not_found);  // not an entry
+    EXPECT_EQ(dev::drv_module_get_function(nullptr, m, "kernel_main"), dev::err_invalid_value);
+    EXPECT_EQ(dev::drv_module_unload(m), 0);
+    EXPECT_EQ(dev::drv_module_unload(nullptr), dev::err_invalid_value);
+#if defined(DEV_BACKEND_SIM)
+    // Handles of an unloaded module are dead.
+    EXPECT_EQ(dev::drv_module_get_function(&g, m, "kernel_main"), 400);
+    int out = 0;
+    EXPECT_EQ(dev::drv_launch(f, dim3(1), dim3(1), 0, &out, 0), 400);
+    EXPECT_EQ(dev::drv_module_load_data(&m, "\x7f" "ELF\x02\x01"), dev::err_not_supported);
+#endif
+}
+
+TEST_F(Driver, LaunchRunsTheGridWithItsParameters) {
+    dev::drv_function f = load_text(fill);
+    ASSERT_TRUE(f);
+    const unsigned n = 3 * 100;
+    unsigned *out = device_alloc<unsigned>(n);
+#if defined(DEV_BACKEND_SIM)
+    sim::log_calls(true);
+#endif
+    ASSERT_EQ(ptxtest::launch(f, dim3(3), dim3(100), 0, params().ptr(out).add(7u)), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    std::vector<unsigned> got = from_device(out, n);
+    for (unsigned k = 0; k < n; ++k) EXPECT_EQ(got[k], k + 7) << k;
+#if defined(DEV_BACKEND_SIM)
+    std::vector<sim::call> log = sim::calls();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0].kind, sim::call_kind::launch);
+    EXPECT_EQ(log[0].name, "kernel_main");
+    EXPECT_EQ(log[0].grid.x, 3u);
+    EXPECT_EQ(log[0].block.x, 100u);
+#endif
+    device_free(out);
+}
+
+TEST_F(Driver, LaunchLimitsAreCheckedAtTheLaunch) {
+    dev::drv_function f = load_text(fill);
+    ASSERT_TRUE(f);
+    unsigned *out = device_alloc<unsigned>(4);
+    params p = params().ptr(out).add(0u);
+    struct {
+        dim3 grid, block;
+        unsigned shared;
+    } refused[] = {
+        {dim3(1), dim3(1025), 0},       {dim3(1), dim3(32, 32, 2), 0}, {dim3(1), dim3(1, 1, 65), 0},
+        {dim3(0), dim3(1), 0},          {dim3(1, 65536), dim3(1), 0},  {dim3(1), dim3(0), 0},
+        {dim3(1), dim3(1), 48 * 1024 + 1},
+    };
+    for (auto &r : refused)
+        EXPECT_EQ(ptxtest::launch(f, r.grid, r.block, r.shared, p), dev::err_invalid_value)
+            << r.grid.x << "x" << r.grid.y << " " << r.block.x << "x" << r.block.y << "x" << r.block.z;
+    // Parameter blocks shorter than the kernel's, or missing.
+    EXPECT_EQ(dev::drv_launch(f, dim3(1), dim3(1), 0, p.bytes.data(), 11), dev::err_invalid_value);
+    EXPECT_EQ(dev::drv_launch(f, dim3(1), dim3(1), 0, nullptr, 12), dev::err_invalid_value);
+    EXPECT_EQ(dev::drv_launch(nullptr, dim3(1), dim3(1), 0, p.bytes.data(), 12), dev::err_invalid_value);
+    EXPECT_EQ(ptxtest::launch(f, dim3(1), dim3(4), 48 * 1024, p), 0);
+    EXPECT_EQ(dev::synchronize(), 0);
+    device_free(out);
+}
+
+#if defined(DEV_BACKEND_SIM)
+TEST(SimPtx, TargetAboveTheDeviceCapabilityIsRefused) {
+    sim::set_devices({sim::device_desc{2, 0, size_t(1) << 30}});
+    testenv::device_env env;
+    dev::drv_module m = nullptr;
+    EXPECT_EQ(dev::drv_module_load_data(&m, fill), dev::err_invalid_ptx);
+    EXPECT_NE(sim::ptx_log().find("capability 7.5"), std::string::npos) << sim::ptx_log();
+    std::string old = std::string(".version 9.0\n.target sm_20\n.address_size 64\n") +
+                      (std::strstr(fill, ".visible"));
+    ASSERT_EQ(dev::drv_module_load_data(&m, old.c_str()), 0) << sim::ptx_log();
+    dev::drv_function f = nullptr;
+    ASSERT_EQ(dev::drv_module_get_function(&f, m, "kernel_main"), 0);
+    unsigned *out = device_alloc<unsigned>(1);
+    params p = params().ptr(out).add(0u);
+    // Capability 2.0: at most 65535 blocks along x.
+    EXPECT_EQ(ptxtest::launch(f, dim3(65536), dim3(1), 0, p), dev::err_invalid_value);
+    device_free(out);
+    dev::drv_module_unload(m);
+}
+#endif
+
+// A kernel whose thread `bad` accesses `addr + off` in the given form.
+std::string faulty(const std::string &access) {
+    return std::string(header) + R"(.shared .align 4 .b8 sbuf[64];
+.visible .entry kernel_main(.param .u64 p, .param .u32 bad, .param .u32 off)
+{
+    .reg .pred %p<2>;
+    .reg .b32 %r<8>;
+    .reg .b64 %rd<8>;
+    .local .align 4 .b8 depot[16];
+    ld.param.u64 %rd1, [p];
+    ld.param.u32 %r1, [bad];
+    ld.param.u32 %r2, [off];
+    mov.u32 %r3, %tid.x;
+    setp.ne.u32 %p1, %r3, %r1;
+    @%p1 bra done;
+    cvt.u64.u32 %rd2, %r2;
+    add.s64 %rd3, %rd1, %rd2;
+    )" + access + R"(
+done:
+    ret;
+}
+)";
+}
+
+TEST_F(Driver, FaultingKernelsReportTheGpuErrors) {
+    struct {
+        const char *access;
+        unsigned off;
+        int code;
+    } cases[] = {
+        {"st.global.u32 [%rd3], %r3;", 64, 700},           // one past the block
+        {"st.global.u32 [%rd3], %r3;", 60, 0},             // its last word
+        {"st.global.u32 [%rd3], %r3;", 2, 716},            // misaligned
+        {"ld.global.v2.u32 {%r4, %r5}, [%rd3];", 4, 716},  // vectors align to their size
+        {"st.u32 [%rd3], %r3;", 1 << 20, 700},              // generic, far away
+        {"mov.u64 %rd3, 0; ld.global.u32 %r4, [%rd3];", 0, 700},  // null
+        {"mov.u32 %r4, sbuf; add.u32 %r4, %r4, %r2; st.shared.u32 [%r4], %r3;", 64, 700},
+        {"mov.u32 %r4, sbuf; add.u32 %r4, %r4, %r2; st.shared.u32 [%r4], %r3;", 60, 0},
+        {"mov.u64 %rd4, depot; add.s64 %rd4, %rd4, %rd2; st.local.u32 [%rd4], %r3;", 16, 700},
+        {"mov.u64 %rd4, depot; add.s64 %rd4, %rd4, %rd2; st.local.u32 [%rd4], %r3;", 1, 716},
+        {"trap;", 0, 719},
+    };
+    for (auto &c : cases) {
+        dev::drv_function f = load_text(faulty(c.access));
+        ASSERT_TRUE(f);
+        unsigned *buf = device_alloc<unsigned>(16);
+        EXPECT_EQ(ptxtest::launch(f, dim3(2), dim3(64), 0, params().ptr(buf).add(5u).add(c.off)), 0);
+        EXPECT_EQ(dev::synchronize(), c.code) << c.access << " at " << c.off;
+        dev::get_last_error();
+        device_free(buf);
+    }
+}
+
+#if defined(DEV_BACKEND_SIM)
+// Thread 0 sums what every thread stored in shared memory. Without the
+// barrier, forward order runs warp 0 past the stores of the other warps.
+std::string gather(bool barrier) {
+    return std::string(header) + R"(.shared .align 4 .b8 vals[512];
+.visible .entry kernel_main(.param .u64 out)
+{
+    .reg .pred %p<3>;
+    .reg .b32 %r<10>;
+    .reg .b64 %rd<4>;
+    mov.u32 %r1, %tid.x;
+    shl.b32 %r2, %r1, 2;
+    mov.u32 %r3, vals;
+    add.u32 %r4, %r3, %r2;
+    st.shared.u32 [%r4], 1;
+    )" + (barrier ? "bar.sync 0;" : "") + R"(
+    setp.ne.u32 %p1, %r1, 0;
+    @%p1 bra done;
+    mov.u32 %r5, 0;
+    mov.u32 %r6, 0;
+loop:
+    add.u32 %r7, %r3, %r6;
+    ld.shared.u32 %r8, [%r7];
+    add.u32 %r5, %r5, %r8;
+    add.u32 %r6, %r6, 4;
+    setp.lt.u32 %p2, %r6, 512;
+    @%p2 bra loop;
+    ld.param.u64 %rd1, [out];
+    st.global.u32 [%rd1], %r5;
+done:
+    ret;
+}
+)";
+}
+
+TEST_F(Driver, MissingBarrierShowsInTheResult) {
+    for (bool barrier : {true, false}) {
+        dev::drv_function f = load_text(gather(barrier));
+        ASSERT_TRUE(f);
+        unsigned *out = to_device(std::vector<unsigned>{0});
+        ASSERT_EQ(ptxtest::launch(f, dim3(1), dim3(128), 0, params().ptr(out)), 0);
+        ASSERT_EQ(dev::synchronize(), 0);
+        if (sim::thread_order() == sim::order::forward) {
+            EXPECT_EQ(from_device(out, 1)[0] == 128u, barrier);
+        }
+        device_free(out);
+    }
+}
+
+TEST_F(Driver, CollectiveThatCannotCompleteStopsTheLaunch) {
+    // Lane 0 waits in a shuffle with lane 1, which waits at the block barrier.
+    std::string text = std::string(header) + R"(.visible .entry kernel_main()
+{
+    .reg .pred %p<2>;
+    .reg .b32 %r<4>;
+    mov.u32 %r1, %tid.x;
+    setp.eq.u32 %p1, %r1, 0;
+    @%p1 bra lane0;
+    bar.sync 0;
+    ret;
+lane0:
+    shfl.sync.idx.b32 %r2, %r1, 1, 31, 3;
+    ret;
+}
+)";
+    dev::drv_function f = load_text(text);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(dev::drv_launch(f, dim3(1), dim3(2), 0, nullptr, 0), 0);
+    EXPECT_EQ(dev::synchronize(), dev::err_launch_failed);
+}
+
+// Mutated corpus PTX is refused or loads; nothing else happens to the process.
+TEST_F(Driver, MutatedPtxNeverHarmsTheLoader) {
+    std::vector<std::string> seeds = {fill, faulty("st.global.u32 [%rd3], %r3;"), gather(true)};
+    for (const char *name : {"saxpy", "reduce", "structs", "warp", "mathf"}) {
+        std::string t = corpus_text(name, "opt");
+        if (!t.empty()) seeds.push_back(t);
+    }
+    std::mt19937 g(12345);
+    const int rounds = 100;
+    size_t loaded = 0, refused = 0;
+    for (const std::string &seed : seeds) {
+        for (int k = 0; k < rounds; ++k) {
+            std::string s = seed;
+            for (int edits = 1 + int(g() % 3); edits > 0 && !s.empty(); --edits) {
+                size_t at = g() % s.size(), len = 1 + g() % 24;
+                switch (g() % 6) {
+                case 0: s.erase(at, len); break;                                      // a hole
+                case 1: s.insert(at, s.substr(g() % s.size(), len)); break;           // a copy
+                case 2: s[at] = char(g() % 256); break;                              // a byte
+                case 3: s.resize(at); break;                                          // truncated
+                case 4: s.insert(at, std::string(1, "{}[]();,.%@!-+0x"[g() % 16])); break;
+                default: {                                                            // a swap
+                    size_t b = g() % s.size();
+                    std::swap(s[at], s[b]);
+                    break;
+                }
+                }
+            }
+            dev::drv_module m = nullptr;
+            int e = dev::drv_module_load_data(&m, s.c_str());
+            if (e == 0) {
+                ++loaded;
+                dev::drv_module_unload(m);
+            } else {
+                ++refused;
+                EXPECT_TRUE(e == dev::err_invalid_ptx || e == dev::err_not_supported) << e;
+                EXPECT_EQ(sim::ptx_log().rfind("line ", 0), 0u) << sim::ptx_log();
+            }
+        }
+    }
+    EXPECT_GT(refused, 0u);
+    EXPECT_GT(loaded + refused, 0u);
+}
+#endif
+
+}  // namespace

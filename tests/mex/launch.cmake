@@ -1,0 +1,31 @@
+# The launch command end to end: octave-cli runs knorlmex, nvcc on PATH
+# compiles the kernels, the simulated device (capability 7.5, the PTX
+# target) runs them. launch_*.m run as they are; scratch_*.m through
+# octave/isolated.sh as an unprivileged user with /tmp read-only in a mount
+# namespace of their own (skipped where one cannot be made).
+find_program(KNORL_NVCC nvcc HINTS /usr/local/cuda/bin)
+if(TARGET sdkprobe AND KNORL_NVCC AND DEV_BACKEND STREQUAL "sim")
+  get_filename_component(nvcc_dir ${KNORL_NVCC} DIRECTORY)
+  add_library(simdev MODULE octave/simdev.cpp)
+  set_target_properties(simdev PROPERTIES PREFIX "" SUFFIX ".mex"
+                        LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/mex)
+  target_link_libraries(simdev PRIVATE devseam mex_host)
+  set(launch_env ${octave_env} "PATH=${nvcc_dir}:$ENV{PATH}" "SIMDEV_DEVICES=7.5")
+  set(octave_args --no-init-file --no-site-file --no-history --quiet --eval)
+  set(octave_path "addpath('${CMAKE_CURRENT_SOURCE_DIR}/octave', '${PROJECT_BINARY_DIR}/mex')")
+  file(GLOB LAUNCH_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/octave/launch_*.m
+       ${CMAKE_CURRENT_SOURCE_DIR}/octave/scratch_*.m)
+  foreach(script IN LISTS LAUNCH_TESTS)
+    get_filename_component(name ${script} NAME_WE)
+    set(eval "warning('off', 'Octave:shadowed-function'); ${octave_path}; run_case('${name}')")
+    if(name MATCHES "^scratch_")
+      add_test(NAME octave.${name} COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/octave/isolated.sh
+               ${OCTAVE_CLI} ${octave_args} "${eval}")
+      set_tests_properties(octave.${name} PROPERTIES SKIP_RETURN_CODE 77)
+    else()
+      add_test(NAME octave.${name} COMMAND ${OCTAVE_CLI} ${octave_args} "${eval}")
+    endif()
+    set_tests_properties(octave.${name} PROPERTIES TIMEOUT 180 LABELS "octave;launch"
+                         ENVIRONMENT "${launch_env}")
+  endforeach()
+endif()

@@ -19,7 +19,11 @@ if(TARGET sdkprobe AND KNORL_NVCC AND DEV_BACKEND STREQUAL "sim")
     get_filename_component(name ${script} NAME_WE)
     set(eval "warning('off', 'Octave:shadowed-function'); ${octave_path}; run_case('${name}')")
     if(name MATCHES "^scratch_")
-      add_test(NAME octave.${name} COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/octave/isolated.sh
+      set(mode readonly-tmp)
+      if(name STREQUAL "scratch_shared")
+        set(mode shared-tmp)
+      endif()
+      add_test(NAME octave.${name} COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/octave/isolated.sh ${mode}
                ${OCTAVE_CLI} ${octave_args} "${eval}")
       set_tests_properties(octave.${name} PROPERTIES SKIP_RETURN_CODE 77)
     else()

@@ -39,6 +39,7 @@ function launch_errors()
                 'sure the package glibc-devel.i386 is installed. (sudo yum install glibc-devel.i386). ' ...
                 '(knorlmex:382)']);
   expect_eq(pelkor_host('read', y), single([2 3 4 5]), 'after the failed compile');
+  expect_no_scratch();
   expect_clean(live);
 
   % No kernel_main, or one without C linkage.
@@ -49,6 +50,7 @@ function launch_errors()
     [out, err] = run_captured(@() launch(source{1}, 1, 4, 0, 1, y));
     expect_raised(err, id, 'knorl: kernel load error (knorlmex:464)');
     expect_eq(out, hint, 'load hint');
+    expect_no_scratch();
   end
   expect_eq(pelkor_host('read', y), single([2 3 4 5]), 'after the failed loads');
 
@@ -82,6 +84,7 @@ function launch_errors()
     end
     expect_eq(out, sprintf(block, r{4}, r{5}, r{6}, tail), sprintf('launch block %d', k));
     expect_clean(live);
+    expect_no_scratch();
   end
   expect_eq(pelkor_host('read', y), single([2 3 4 5]), 'after the refused launches');
 

@@ -68,4 +68,5 @@ function launch_kernels()
   end
   expect_eq(pelkor_host('read', n), single([1 1 1] * 101 * 0.5), 'timed launches');
   expect_clean();
+  expect_no_scratch();
 end

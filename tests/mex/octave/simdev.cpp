@@ -43,7 +43,13 @@ void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     } else if (c == "capture") {
         if (capture_file) mexErrMsgIdAndTxt("simdev:arg", "already capturing");
         fflush(stdout);
-        capture_file = tmpfile();
+        // In $TMPDIR: tmpfile() would need a writable /tmp.
+        const char *dir = std::getenv("TMPDIR");
+        std::string name = std::string(dir && *dir ? dir : "/tmp") + "/simdev.XXXXXX";
+        int fd = mkstemp(&name[0]);
+        if (fd < 0) mexErrMsgIdAndTxt("simdev:capture", "no file to capture into");
+        unlink(name.c_str());
+        capture_file = fdopen(fd, "w+");
         saved_stdout = dup(1);
         dup2(fileno(capture_file), 1);
     } else if (c == "captured") {

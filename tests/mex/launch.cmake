@@ -33,3 +33,7 @@ if(TARGET sdkprobe AND KNORL_NVCC AND DEV_BACKEND STREQUAL "sim")
                          ENVIRONMENT "${launch_env}")
   endforeach()
 endif()
+
+torvane_test(mex_launch_test SOURCES launch_test.cpp ${SDK_SOURCES} ${KNORL_SOURCES}
+             LIBS pelkor64_fake fakemx devseam)
+target_include_directories(mex_launch_test PRIVATE ${PROJECT_SOURCE_DIR}/mex)

@@ -6,6 +6,13 @@
 find_program(KNORL_NVCC nvcc HINTS /usr/local/cuda/bin)
 if(TARGET sdkprobe AND KNORL_NVCC AND DEV_BACKEND STREQUAL "sim")
   get_filename_component(nvcc_dir ${KNORL_NVCC} DIRECTORY)
+  if(TORVANE_SANITIZE)
+    # The sanitizer runtime preloaded into Octave must not reach nvcc.
+    set(nvcc_dir ${CMAKE_CURRENT_BINARY_DIR}/nvcc-unsanitized)
+    file(WRITE ${nvcc_dir}/nvcc "#!/bin/sh\nunset LD_PRELOAD\nexec '${KNORL_NVCC}' \"$@\"\n")
+    file(CHMOD ${nvcc_dir}/nvcc PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+         GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  endif()
   add_library(simdev MODULE octave/simdev.cpp)
   set_target_properties(simdev PROPERTIES PREFIX "" SUFFIX ".mex"
                         LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/mex)

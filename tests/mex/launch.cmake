@@ -1,10 +1,11 @@
 # The launch command end to end: octave-cli runs knorlmex, nvcc on PATH
 # compiles the kernels, the simulated device (capability 7.5, the PTX
-# target) runs them. launch_*.m run as they are; scratch_*.m through
+# target) or the GPU runs them; launch_retry.m injects device faults and
+# runs on the simulated device only. launch_*.m run as they are; scratch_*.m through
 # octave/isolated.sh as an unprivileged user with /tmp read-only in a mount
 # namespace of their own (skipped where one cannot be made).
 find_program(KNORL_NVCC nvcc HINTS /usr/local/cuda/bin)
-if(TARGET sdkprobe AND KNORL_NVCC AND DEV_BACKEND STREQUAL "sim")
+if(TARGET sdkprobe AND KNORL_NVCC)
   get_filename_component(nvcc_dir ${KNORL_NVCC} DIRECTORY)
   if(TORVANE_SANITIZE)
     # The sanitizer runtime preloaded into Octave must not reach nvcc.
@@ -24,6 +25,9 @@ if(TARGET sdkprobe AND KNORL_NVCC AND DEV_BACKEND STREQUAL "sim")
        ${CMAKE_CURRENT_SOURCE_DIR}/octave/scratch_*.m)
   foreach(script IN LISTS LAUNCH_TESTS)
     get_filename_component(name ${script} NAME_WE)
+    if(name STREQUAL "launch_retry" AND NOT DEV_BACKEND STREQUAL "sim")
+      continue()
+    endif()
     set(eval "warning('off', 'Octave:shadowed-function'); ${octave_path}; run_case('${name}')")
     if(name MATCHES "^scratch_")
       set(mode readonly-tmp)

@@ -1,9 +1,11 @@
 // Controls of the simulated device and of standard output for the launch
-// command's end-to-end tests (sim builds only):
-//   simdev('inject', kind, count, code, after)   device faults (sim::inject)
+// command's end-to-end tests:
+//   simdev('inject', kind, count, code, after)   device faults (sim::inject; sim builds only)
 //   simdev('capture')                            standard output into a file from here on
 //   text = simdev('captured')                    what was printed since, restoring it
+#if defined(DEV_BACKEND_SIM)
 #include "device/sim/control.h"
+#endif
 
 #include <mex.h>
 
@@ -32,6 +34,7 @@ void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     if (nrhs < 1) mexErrMsgIdAndTxt("simdev:arg", "usage: simdev(command, ...)");
     const std::string c = text(prhs[0]);
     if (c == "inject") {
+#if defined(DEV_BACKEND_SIM)
         const std::string kind = text(prhs[1]);
         for (int k = 0; k < int(sim::fault_kind::count_); ++k)
             if (kind == sim::fault_name(sim::fault_kind(k))) {
@@ -40,6 +43,9 @@ void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
                 return;
             }
         mexErrMsgIdAndTxt("simdev:arg", "unknown fault kind %s", kind.c_str());
+#else
+        mexErrMsgIdAndTxt("simdev:arg", "faults are injected on the simulated device only");
+#endif
     } else if (c == "capture") {
         if (capture_file) mexErrMsgIdAndTxt("simdev:arg", "already capturing");
         fflush(stdout);

@@ -18,6 +18,14 @@ namespace {
 
 const char *const file_knorlmex = "knorlmex";
 
+// The macOS build reports every scalar parameter, and its later sites are
+// one line further down.
+#if defined(__APPLE__)
+constexpr int mac_lines = 1;
+#else
+constexpr int mac_lines = 0;
+#endif
+
 bool first_run = true;
 dim3 grid(1, 1, 1);
 dim3 threads(1, 1, 1);
@@ -54,10 +62,11 @@ err_t cubin_load(const path_t &p, dev::drv_module *module, dev::drv_function *fu
     if (err_failed(r)) return r;
     dev::drv_function f = nullptr;
     if (dev::drv_module_get_function(&f, loaded, "kernel_main") != 0) {
-        mexPrintf("knorl: Could not load kernel. Make sure that you have named your kernel \n"
-                  "         'kernel_main' and that it is preceded by extern \"C\": \n\n"
-                  "         extern \"C\" __global__ void kernel_main(float *A) {\n"
-                  "           ... }\n\n");
+        mexPrintf(
+            "knorl: Could not load kernel. Make sure that you have named your kernel \n"
+            "         'kernel_main' and that it is preceded by extern \"C\": \n\n"
+            "         extern \"C\" __global__ void kernel_main(float *A) {\n"
+            "           ... }\n\n");
         dev::drv_module_unload(loaded);
         return fail(464, "knorl: kernel load error");
     }
@@ -87,16 +96,17 @@ err_t ready_kernel(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
 
 err_t invoke_kernel_err(int code, int nrhs, const mxArray *prhs[], const char *hint) {
     const std::string signature = kernel_signature(kernel_args(nrhs), prhs + 4);
-    mexPrintf("\nknorl: CUDA kernel launch failed. You must have written something nasty:\n\n"
-              "         Launch parameters:\n"
-              "             gridsize, (%u,%u) \n"
-              "             blocksize, (%u,%u,%u)\n"
-              "             shared memory, %llu bytes\n"
-              "         Expected kernel signature:\n"
-              "             %s\n"
-              "         CUDA said: %s\n",
-              grid.x, grid.y, threads.x, threads.y, threads.z,
-              static_cast<unsigned long long>(smem), signature.c_str(), knorl_cu_error_string(code));
+    mexPrintf(
+        "\nknorl: CUDA kernel launch failed. You must have written something nasty:\n\n"
+        "         Launch parameters:\n"
+        "             gridsize, (%u,%u) \n"
+        "             blocksize, (%u,%u,%u)\n"
+        "             shared memory, %llu bytes\n"
+        "         Expected kernel signature:\n"
+        "             %s\n"
+        "         CUDA said: %s\n",
+        grid.x, grid.y, threads.x, threads.y, threads.z, static_cast<unsigned long long>(smem),
+        signature.c_str(), knorl_cu_error_string(code));
     if (hint)
         mexPrintf("         Hint: %s\n\n", hint);
     else
@@ -129,7 +139,8 @@ err_t invoke_kernel(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
         err_t r;
         if (slots[i].scalar) {
             const float v = static_cast<float>(mxGetScalar(a));
-            r = knorl_retry(g, 567, "invoke_kernel", cuda_api::driver,
+            if (mac_lines) pkr_diag(562, "invoke_kernel", "%s %f", "s", v);
+            r = knorl_retry(g, 567 + mac_lines, "invoke_kernel", cuda_api::driver,
                             [&] { return dev::drv_param_setf(m_function, at, v); });
             if (err_failed(r)) return r;
             continue;
@@ -137,13 +148,13 @@ err_t invoke_kernel(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
         uint64_t address = 0;
         r = pkr_mem(&address, a);
         if (err_failed(r)) return r;
-        r = knorl_retry(g, 572, "invoke_kernel", cuda_api::driver, [&] {
+        r = knorl_retry(g, 572 + mac_lines, "invoke_kernel", cuda_api::driver, [&] {
             return dev::drv_param_setv(m_function, at, &address, sizeof address);
         });
         if (err_failed(r)) return r;
         const dim3 d = size_to_dim3(a);
         const uint32_t shape[3] = {d.x, d.y, d.z};
-        r = knorl_retry(g, 576, "invoke_kernel", cuda_api::driver, [&] {
+        r = knorl_retry(g, 576 + mac_lines, "invoke_kernel", cuda_api::driver, [&] {
             return dev::drv_param_setv(m_function, at + sizeof address, shape, sizeof shape);
         });
         if (err_failed(r)) return r;
@@ -159,7 +170,8 @@ err_t time_launches(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) 
         err_t r = invoke_kernel(nlhs, plhs, nrhs, prhs);
         if (err_failed(r)) return r;
     }
-    err_t r = knorl_retry(g, 621, "pkrFunction", cuda_api::runtime, [] { return dev::synchronize(); });
+    err_t r = knorl_retry(g, 621 + mac_lines, "pkrFunction", cuda_api::runtime,
+                          [] { return dev::synchronize(); });
     if (err_failed(r)) return r;
     gettimeofday(&end, nullptr);
     long seconds = end.tv_sec - start.tv_sec, micros = end.tv_usec - start.tv_usec;
@@ -176,16 +188,18 @@ err_t time_launches(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) 
 
 err_t pkrFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     if (nrhs != 1) {
-        if (nrhs < 5) return fail(591, "wrong number of inputs");
+        if (nrhs < 5) return fail(591 + mac_lines, "wrong number of inputs");
         for (int i = 0; i < 4; ++i)
             if (pkr_garray(prhs[i]))
-                return fail(596, "launch(kernel, grid, threads, smem, ...): kernel, grid, threads, "
-                                 "smem must be MATLAB variables");
+                return fail(596 + mac_lines,
+                            "launch(kernel, grid, threads, smem, ...): kernel, grid, threads, "
+                            "smem must be MATLAB variables");
         int line = 0;
         if (const char *msg = check_launch_args(nrhs, prhs, &line)) return fail(line, msg);
     }
     if (nrhs == 1 && first_run)
-        return fail(600, "launch(gsingle([])) usage only valid after a kernel has been loaded");
+        return fail(600 + mac_lines,
+                    "launch(gsingle([])) usage only valid after a kernel has been loaded");
     g = call_gpgpu();
     if (first_run) {
         err_t r = set_paths(paths);

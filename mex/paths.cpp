@@ -114,7 +114,8 @@ err_t compile(const char *source, const path_t &paths) {
     if (!remove_file(paths.ptx_file) || !remove_file(paths.cu_file))
         return err_set(write_failed.line, write_failed.file, write_failed.msg);
     // Exclusive and owner-only: never into a file someone else put there.
-    int fd = open(paths.cu_file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    int fd =
+        open(paths.cu_file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     bool ok = fd >= 0;
     for (size_t left = ok ? std::char_traits<char>::length(source) : 0; ok && left > 0;) {
         ssize_t n = write(fd, source, left);

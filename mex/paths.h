@@ -7,10 +7,10 @@
 #include <string>
 
 struct path_t {
-    std::string cu_file;      // scratch_dir + "/" + base_name + ".cu"
-    std::string ptx_file;     // scratch_dir + "/" + base_name + ".ptx"
+    std::string cu_file;   // scratch_dir + "/" + base_name + ".cu"
+    std::string ptx_file;  // scratch_dir + "/" + base_name + ".ptx"
     std::string scratch_dir;
-    std::string base_name;    // "<user id>_<process id>_<try>"
+    std::string base_name;  // "<user id>_<process id>_<try>"
 };
 
 // Chooses the scratch directory (`first`, else the current directory) and the

@@ -84,10 +84,16 @@ TEST_F(LaunchArgs, SizesConvertThroughA64BitInteger) {
         size_t bytes;
     };
     const std::vector<row> rows = {
-        {0, 0, 0},           {3.9, 3, 3},           {65535, 65535, 65535},
-        {nan, 0, 0},         {-1, max32, max_size}, {-0.5, 0, 0},
-        {0x1p32, max32, size_t(1) << 32},           {0x1p40, max32, size_t(1) << 40},
-        {inf, max32, size_t(INT64_MAX)},            {-inf, max32, max_size},
+        {0, 0, 0},
+        {3.9, 3, 3},
+        {65535, 65535, 65535},
+        {nan, 0, 0},
+        {-1, max32, max_size},
+        {-0.5, 0, 0},
+        {0x1p32, max32, size_t(1) << 32},
+        {0x1p40, max32, size_t(1) << 40},
+        {inf, max32, size_t(INT64_MAX)},
+        {-inf, max32, max_size},
         {1e300, max32, size_t(INT64_MAX)},
     };
     for (const row &r : rows) {
@@ -106,24 +112,38 @@ TEST_F(LaunchArgs, DimensionRules) {
     expect_dim3(size_to_dim3(shaped({4, 5})), 4, 5, 1, "2-D");
     expect_dim3(size_to_dim3(shaped({4, 5, 6})), 4, 5, 6, "3-D");
     expect_dim3(size_to_dim3(shaped({4, 5, 6, 7})), 1, 1, 1, "4-D");
-    expect_dim3(size_to_dim3(mextest::gpu(mextest::counting(3, 2, mxSINGLE_CLASS))), 3, 2, 1, "GPU array");
+    expect_dim3(size_to_dim3(mextest::gpu(mextest::counting(3, 2, mxSINGLE_CLASS))), 3, 2, 1,
+                "GPU array");
 }
 
 TEST(LaunchTexts, DriverAndCufftTables) {
     const std::vector<std::pair<int, const char *>> driver = {
-        {0, "unknown"},          {1, "invalid value"},   {2, "out of memory"},
-        {4, "deinitialized"},    {5, "unknown"},         {100, "no device"},
-        {202, "context already current"},               {209, "no binary for this GPU"},
-        {211, "not mapped"},     {212, "unknown"},       {301, "file not found"},
-        {400, "invalid handle"}, {500, "not found"},     {600, "not ready"},
-        {700, "launch failed"},  {703, "bad texturing"}, {719, "unknown"},
-        {999, "unknown"},        {-1, "unknown"},
+        {0, "unknown"},
+        {1, "invalid value"},
+        {2, "out of memory"},
+        {4, "deinitialized"},
+        {5, "unknown"},
+        {100, "no device"},
+        {202, "context already current"},
+        {209, "no binary for this GPU"},
+        {211, "not mapped"},
+        {212, "unknown"},
+        {301, "file not found"},
+        {400, "invalid handle"},
+        {500, "not found"},
+        {600, "not ready"},
+        {700, "launch failed"},
+        {703, "bad texturing"},
+        {719, "unknown"},
+        {999, "unknown"},
+        {-1, "unknown"},
     };
     for (auto &d : driver) EXPECT_STREQ(knorl_cu_error_string(d.first), d.second) << d.first;
-    const char *cufft[] = {"unknown",         "invalid plan",     "allocation failed",
-                           "invalid type",    "invalid value",    "internal error",
-                           "execution failed", "setup failed",    "invalid size", "unknown"};
-    for (int code = 0; code <= 9; ++code) EXPECT_STREQ(knorl_cufft_error_string(code), cufft[code]) << code;
+    const char *cufft[] = {"unknown",       "invalid plan",   "allocation failed", "invalid type",
+                           "invalid value", "internal error", "execution failed",  "setup failed",
+                           "invalid size",  "unknown"};
+    for (int code = 0; code <= 9; ++code)
+        EXPECT_STREQ(knorl_cufft_error_string(code), cufft[code]) << code;
 }
 
 struct LaunchRetry : HostTest {
@@ -136,7 +156,8 @@ struct LaunchRetry : HostTest {
 };
 
 TEST_F(LaunchRetry, ReclaimsInOrderThenA113) {
-    const std::vector<std::string> all = {"reclaim 20971520", "reclaim_more 20971520", "reclaim_all"};
+    const std::vector<std::string> all = {"reclaim 20971520", "reclaim_more 20971520",
+                                          "reclaim_all"};
     for (int failures = 0; failures <= 5; ++failures) {
         pelkor::clear_log();
         int calls = 0;
@@ -146,7 +167,8 @@ TEST_F(LaunchRetry, ReclaimsInOrderThenA113) {
         const std::string out = testing::internal::GetCapturedStdout();
         const int tries = std::min(failures + 1, 4);
         EXPECT_EQ(calls, tries) << failures;
-        EXPECT_EQ(reclaims(), std::vector<std::string>(all.begin(), all.begin() + (tries - 1))) << failures;
+        EXPECT_EQ(reclaims(), std::vector<std::string>(all.begin(), all.begin() + (tries - 1)))
+            << failures;
         if (failures < 4) {
             EXPECT_FALSE(err_failed(r)) << failures;
             EXPECT_EQ(out, "") << failures;
@@ -157,9 +179,10 @@ TEST_F(LaunchRetry, ReclaimsInOrderThenA113) {
             EXPECT_EQ(out, "Pelkor:567(invoke_kernel) CUDA driver error: out of memory\n");
         }
     }
-    EXPECT_STREQ(knorl_a113_message,
-                 "Pelkor Error A113: GPU failure. Save your work and restart MATLAB. Please read the "
-                 "FAQ entry at https://help.example.org/faq?q=a113");
+    EXPECT_STREQ(
+        knorl_a113_message,
+        "Pelkor Error A113: GPU failure. Save your work and restart MATLAB. Please read the "
+        "FAQ entry at https://help.example.org/faq?q=a113");
 }
 
 TEST_F(LaunchRetry, AFailedReclaimEndsTheRule) {
@@ -212,15 +235,23 @@ TEST_F(LaunchScratch, DirectoriesTheShellWouldExpandAreRefused) {
         const char *name;
         bool usable;
     };
-    for (const row &r : std::vector<row>{{"plain", true}, {"with space", true}, {"it's", true},
-                                          {"a$(b)", false}, {"a$b", false}, {"a`b`", false},
-                                          {"a\"b", false}, {"a\\b", false}, {"a\nb", false}}) {
+    for (const row &r : std::vector<row>{{"plain", true},
+                                         {"with space", true},
+                                         {"it's", true},
+                                         {"a$(b)", false},
+                                         {"a$b", false},
+                                         {"a`b`", false},
+                                         {"a\"b", false},
+                                         {"a\\b", false},
+                                         {"a\nb", false}}) {
         const std::string d = dir + "/" + r.name;
         ASSERT_EQ(mkdir(d.c_str(), 0700), 0) << r.name;
         testing::internal::CaptureStdout();
         EXPECT_EQ(can_use_dir(d), r.usable) << r.name;
         const std::string out = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(out, r.usable ? "" : "Pelkor:158(can_use_dir) Read/Write access denied to directory " + d + "\n");
+        EXPECT_EQ(out, r.usable ? ""
+                                : "Pelkor:158(can_use_dir) Read/Write access denied to directory " +
+                                      d + "\n");
     }
 }
 
@@ -235,8 +266,10 @@ TEST_F(LaunchScratch, MissingFirstDirectoryFallsBackToTheCurrentOne) {
     ASSERT_EQ(chdir(cwd), 0);
     EXPECT_FALSE(err_failed(r));
     const std::string base = std::to_string(getuid()) + "_" + std::to_string(getpid()) + "_0";
-    EXPECT_EQ(out, "Pelkor:154(can_use_dir) Directory " + dir + "/missing does not exist\n"
-                   "Pelkor:257(set_paths) Warning: Falling back to " + dir + " for compile.\n");
+    EXPECT_EQ(out, "Pelkor:154(can_use_dir) Directory " + dir +
+                       "/missing does not exist\n"
+                       "Pelkor:257(set_paths) Warning: Falling back to " +
+                       dir + " for compile.\n");
     EXPECT_EQ(p.scratch_dir, dir);
     EXPECT_EQ(p.base_name, base);
     EXPECT_EQ(p.cu_file, dir + "/" + base + ".cu");
@@ -275,6 +308,15 @@ TEST_F(LaunchScratch, CompileWritesTheSourceAndRemovesAStalePtx) {
     std::string text;
     EXPECT_FALSE(read_ptx(p, text));
     EXPECT_EQ(fake::log().back(), "eval ! " + compile_command(p));
+}
+
+TEST_F(LaunchScratch, ANameThatCannotBeRemovedIsNotWrittenTo) {
+    const path_t p = named("k");
+    ASSERT_EQ(mkdir(p.cu_file.c_str(), 0700), 0);
+    err_t r = compile("src", p);
+    EXPECT_EQ(r.line, 346);
+    EXPECT_STREQ(r.msg, "failed to write kernel to disk");
+    EXPECT_TRUE(fake::log().empty() || fake::log().back().rfind("eval", 0) != 0) << "no compile";
 }
 
 TEST_F(LaunchScratch, OnlyARegularPtxOfTheUserIsRead) {

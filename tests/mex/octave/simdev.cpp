@@ -38,8 +38,8 @@ void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         const std::string kind = text(prhs[1]);
         for (int k = 0; k < int(sim::fault_kind::count_); ++k)
             if (kind == sim::fault_name(sim::fault_kind(k))) {
-                sim::inject(sim::fault_kind(k), int(mxGetScalar(prhs[2])), int(mxGetScalar(prhs[3])),
-                            nrhs > 4 ? int(mxGetScalar(prhs[4])) : 0);
+                sim::inject(sim::fault_kind(k), int(mxGetScalar(prhs[2])),
+                            int(mxGetScalar(prhs[3])), nrhs > 4 ? int(mxGetScalar(prhs[4])) : 0);
                 return;
             }
         mexErrMsgIdAndTxt("simdev:arg", "unknown fault kind %s", kind.c_str());
@@ -66,7 +66,8 @@ void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         std::string out;
         rewind(capture_file);
         char buffer[4096];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, capture_file)) > 0;) out.append(buffer, n);
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, capture_file)) > 0;)
+            out.append(buffer, n);
         fclose(capture_file);
         capture_file = nullptr;
         plhs[0] = mxCreateString(out.c_str());

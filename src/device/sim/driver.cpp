@@ -259,7 +259,8 @@ int drv_module_load_data(drv_module *module, const void *image) {
     rec->device = device;
     for (uint32_t k = 0; k < rec->code->funcs.size(); ++k)
         if (rec->code->funcs[k].entry)
-            rec->entries.push_back(std::make_unique<drv_function_rec>(drv_function_rec{rec.get(), k, {}}));
+            rec->entries.push_back(
+                std::make_unique<drv_function_rec>(drv_function_rec{rec.get(), k, {}}));
     std::lock_guard<std::mutex> lock(G().m);
     for (auto &f : rec->entries) live_functions.insert(f.get());
     live_modules.insert(rec.get());

@@ -130,6 +130,19 @@ int drv_module_get_function(drv_function *function, drv_module module, const cha
 int drv_launch(drv_function function, dim3 grid, dim3 block, unsigned shared_bytes,
                const void *params, size_t param_bytes);
 const char *drv_error_name(int code);
+// The legacy launch staging (cuFuncSetBlockShape, cuFuncSetSharedSize,
+// cuParamSetSize, cuParamSetf, cuParamSetv, cuLaunchGrid), kept per function
+// by the seam and launched through drv_launch with the staged parameter
+// block, so that 64-bit addresses fit (cuParamSeti's 32 bits do not: an
+// address goes in with drv_param_setv). Shapes, shared sizes and parameter
+// sizes beyond the device's limits, and parameters outside the set size, are
+// refused with err_invalid_value; the grid is checked at the launch.
+int drv_func_set_block_shape(drv_function function, unsigned x, unsigned y, unsigned z);
+int drv_func_set_shared_size(drv_function function, size_t bytes);
+int drv_param_set_size(drv_function function, size_t bytes);
+int drv_param_setf(drv_function function, size_t offset, float value);
+int drv_param_setv(drv_function function, size_t offset, const void *data, size_t bytes);
+int drv_launch_grid(drv_function function, unsigned grid_x, unsigned grid_y);
 
 // ---------------------------------------------------------------- cuBLAS (legacy)
 

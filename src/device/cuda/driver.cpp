@@ -8,11 +8,13 @@
 // a failed cuInit. Nothing here touches the runtime, so driver calls never
 // change the pending runtime error.
 #include "device/error_names.h"
+#include "device/staging.h"
 #include "internal.h"
 
 #include <dlfcn.h>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -231,6 +233,32 @@ int drv_launch(drv_function function, dim3 grid, dim3 block, unsigned shared_byt
     return d->cuLaunchKernel(reinterpret_cast<CUfunction>(function), grid.x, grid.y, grid.z,
                              block.x, block.y, block.z, shared_bytes, nullptr, nullptr,
                              param_bytes ? extra : nullptr);
+}
+
+namespace {
+// Staged launches by function handle; an entry lives as long as the process.
+std::mutex staging_mutex;
+std::map<CUfunction, staging::staged_launch> staged_launches;
+}  // namespace
+
+// With the limits of the current context's device.
+int staging::with_staged(drv_function function, const step_fn &step) {
+    const driver_api *d = driver();
+    if (int e = cuda::initialized(d)) return e;
+    if (!function) return err_invalid_value;
+    CUdevice device;
+    if (int e = d->cuCtxGetDevice(&device)) return e;
+    const CUdevice_attribute what[5] = {
+        CU_DEVICE_ATTRIBUTE_MAX_THREADS_PER_BLOCK, CU_DEVICE_ATTRIBUTE_MAX_BLOCK_DIM_X,
+        CU_DEVICE_ATTRIBUTE_MAX_BLOCK_DIM_Y, CU_DEVICE_ATTRIBUTE_MAX_BLOCK_DIM_Z,
+        CU_DEVICE_ATTRIBUTE_MAX_SHARED_MEMORY_PER_BLOCK};
+    int v[5] = {};
+    for (int i = 0; i < 5; ++i)
+        if (int e = d->cuDeviceGetAttribute(&v[i], what[i], device)) return e;
+    const staging::limits l{unsigned(v[0]), {unsigned(v[1]), unsigned(v[2]), unsigned(v[3])},
+                            size_t(v[4])};
+    std::lock_guard<std::mutex> lock(staging_mutex);
+    return step(staged_launches[reinterpret_cast<CUfunction>(function)], l);
 }
 
 // Names for when no driver is there to give them: the codes the seam returns

@@ -3,6 +3,7 @@
 // executor in ptx/ runs. Driver calls return
 // their code and leave nothing pending.
 #include "device/error_names.h"
+#include "device/staging.h"
 #include "internal.h"
 #include "ptx/module.h"
 #include "ptx/ptx.h"
@@ -225,6 +226,7 @@ struct dev::drv_module_rec {
 struct dev::drv_function_rec {
     drv_module_rec *module;
     uint32_t index;
+    dev::staging::staged_launch staged;  // the legacy staging calls' state
 };
 
 namespace {
@@ -257,7 +259,8 @@ int drv_module_load_data(drv_module *module, const void *image) {
     rec->device = device;
     for (uint32_t k = 0; k < rec->code->funcs.size(); ++k)
         if (rec->code->funcs[k].entry)
-            rec->entries.push_back(std::make_unique<drv_function_rec>(drv_function_rec{rec.get(), k}));
+            rec->entries.push_back(
+                std::make_unique<drv_function_rec>(drv_function_rec{rec.get(), k, {}}));
     std::lock_guard<std::mutex> lock(G().m);
     for (auto &f : rec->entries) live_functions.insert(f.get());
     live_modules.insert(rec.get());
@@ -290,17 +293,23 @@ int drv_module_get_function(drv_function *function, drv_module module, const cha
 
 namespace {
 
+// Block and shared-memory limits by the device's capability.
+dev::staging::limits limits_of(const sim::device_desc &d) {
+    const bool fermi = d.major >= 2;
+    const unsigned max_xy = fermi ? 1024 : 512;
+    return {fermi ? 1024u : 512u, {max_xy, max_xy, 64}, size_t(fermi ? 48 : 16) * 1024};
+}
+
 // The limits the driver checks at a launch, by the device's capability.
 int check_launch(const sim::device_desc &d, const sim::ptx::module &m, const sim::ptx::function &f,
                  dim3 grid, dim3 block, unsigned shared_bytes, const void *params, size_t param_bytes) {
-    const bool fermi = d.major >= 2;
-    const unsigned max_threads = fermi ? 1024 : 512, max_xy = fermi ? 1024 : 512;
+    const dev::staging::limits l = limits_of(d);
     const unsigned long long max_grid_x = d.major >= 3 ? 0x7fffffffull : 65535;
-    const size_t max_shared = fermi ? 48 * 1024 : 16 * 1024;
+    const size_t max_shared = l.max_shared;
     if (grid.x == 0 || grid.y == 0 || grid.z == 0 || block.x == 0 || block.y == 0 || block.z == 0)
         return err_invalid_value;
-    if (block.x > max_xy || block.y > max_xy || block.z > 64 ||
-        (unsigned long long)block.x * block.y * block.z > max_threads)
+    if (block.x > l.max_block[0] || block.y > l.max_block[1] || block.z > l.max_block[2] ||
+        (unsigned long long)block.x * block.y * block.z > l.max_threads)
         return err_invalid_value;
     if (grid.x > max_grid_x || grid.y > 65535 || grid.z > 65535) return err_invalid_value;
     // The block shapes the kernel was compiled for (__launch_bounds__ and the like).
@@ -365,6 +374,14 @@ int drv_launch(drv_function function, dim3 grid, dim3 block, unsigned shared_byt
         record(c);
     }
     return e;
+}
+
+int staging::with_staged(drv_function function, const step_fn &step) {
+    driver_call call(no_fault);
+    if (call.error) return call.error;
+    if (!function) return err_invalid_value;
+    if (!live_functions.count(function)) return err_invalid_handle;
+    return step(function->staged, limits_of(G().devices[size_t(function->module->device)]));
 }
 
 const char *drv_error_name(int code) { return known_driver_error_name(code); }

@@ -1,0 +1,363 @@
+// The launch command's parts against the fake host and the engine stand-in:
+// the kernel parameter block, the launch sizes, the text tables, the retry
+// rule and the scratch files.
+#include "params.h"
+#include "paths.h"
+#include "retry.h"
+#include "support.h"
+#include "texts.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+
+// The SDK runtime calls the module's entry; these tests call its parts.
+err_t pkrFunction(int, mxArray *[], int, const mxArray *[]) { return err_ok(); }
+
+namespace {
+
+using mextest::HostTest;
+
+mxArray *doubles(std::vector<double> v) {
+    mxArray *a = fake::matrix(1, v.size(), mxDOUBLE_CLASS);
+    for (size_t i = 0; i < v.size(); ++i) static_cast<double *>(mxGetData(a))[i] = v[i];
+    return a;
+}
+
+mxArray *shaped(std::vector<mwSize> dims) {
+    return mxCreateNumericArray(dims.size(), dims.data(), mxSINGLE_CLASS, mxREAL);
+}
+
+void expect_dim3(dim3 d, unsigned x, unsigned y, unsigned z, const std::string &what) {
+    EXPECT_EQ(d.x, x) << what;
+    EXPECT_EQ(d.y, y) << what;
+    EXPECT_EQ(d.z, z) << what;
+}
+
+struct LaunchArgs : HostTest {};
+
+TEST_F(LaunchArgs, ParameterBlockFollowsTheKernelAbi) {
+    mxArray *s = doubles({3.5});
+    mxArray *a = shaped({4, 5});
+    mxArray *one_gpu = mextest::gpu(mextest::counting(1, 1, mxSINGLE_CLASS));
+    mxArray *one_data = shaped({1, 1});
+    struct row {
+        std::vector<const mxArray *> args;
+        std::vector<size_t> offsets;
+        size_t bytes;
+        const char *signature;
+    };
+    const std::vector<row> rows = {
+        {{}, {}, 0, "kernel_main()"},
+        {{s, a}, {0, 8}, 28, "kernel_main(float,float *, dim3)"},
+        {{a, s}, {0, 20}, 24, "kernel_main(float *, dim3,float)"},
+        {{s, s, a, a}, {0, 4, 8, 32}, 52, "kernel_main(float,float,float *, dim3,float *, dim3)"},
+        {{s, s, s}, {0, 4, 8}, 12, "kernel_main(float,float,float)"},
+        // One element: a value unless it is a GPU array.
+        {{one_data, one_gpu}, {0, 8}, 28, "kernel_main(float,float *, dim3)"},
+    };
+    for (const row &r : rows) {
+        std::vector<param_slot> slots;
+        const int n = int(r.args.size());
+        EXPECT_EQ(param_layout(n, r.args.data(), &slots), r.bytes) << r.signature;
+        EXPECT_EQ(kernel_signature(n, r.args.data()), r.signature);
+        ASSERT_EQ(slots.size(), r.offsets.size()) << r.signature;
+        for (size_t i = 0; i < slots.size(); ++i) {
+            EXPECT_EQ(slots[i].offset, r.offsets[i]) << r.signature << " #" << i;
+            EXPECT_EQ(slots[i].scalar, knorl_scalar_arg(r.args[i])) << r.signature << " #" << i;
+        }
+    }
+}
+
+TEST_F(LaunchArgs, SizesConvertThroughA64BitInteger) {
+    const double nan = std::nan(""), inf = HUGE_VAL;
+    const uint32_t max32 = std::numeric_limits<uint32_t>::max();
+    const size_t max_size = std::numeric_limits<size_t>::max();
+    struct row {
+        double v;
+        uint32_t u32;
+        size_t bytes;
+    };
+    const std::vector<row> rows = {
+        {0, 0, 0},
+        {3.9, 3, 3},
+        {65535, 65535, 65535},
+        {nan, 0, 0},
+        {-1, max32, max_size},
+        {-0.5, 0, 0},
+        {0x1p32, max32, size_t(1) << 32},
+        {0x1p40, max32, size_t(1) << 40},
+        {inf, max32, size_t(INT64_MAX)},
+        {-inf, max32, max_size},
+        {1e300, max32, size_t(INT64_MAX)},
+    };
+    for (const row &r : rows) {
+        EXPECT_EQ(size_to_u32(r.v), r.u32) << r.v;
+        EXPECT_EQ(size_to_bytes(r.v), r.bytes) << r.v;
+    }
+}
+
+TEST_F(LaunchArgs, DimensionRules) {
+    expect_dim3(m_to_dim3(doubles({})), 1, 1, 1, "empty");
+    expect_dim3(m_to_dim3(doubles({16})), 16, 1, 1, "one value");
+    expect_dim3(m_to_dim3(doubles({4, 2})), 4, 2, 1, "two values");
+    expect_dim3(m_to_dim3(doubles({4, 2, 7})), 4, 2, 7, "three values");
+    expect_dim3(m_to_dim3(doubles({4, 2, 7, 3})), 1, 1, 1, "four values");
+    expect_dim3(m_to_dim3(doubles({-1, NAN, 2.5})), 0xffffffffu, 0, 2, "converted values");
+    expect_dim3(size_to_dim3(shaped({4, 5})), 4, 5, 1, "2-D");
+    expect_dim3(size_to_dim3(shaped({4, 5, 6})), 4, 5, 6, "3-D");
+    expect_dim3(size_to_dim3(shaped({4, 5, 6, 7})), 1, 1, 1, "4-D");
+    expect_dim3(size_to_dim3(mextest::gpu(mextest::counting(3, 2, mxSINGLE_CLASS))), 3, 2, 1,
+                "GPU array");
+}
+
+TEST(LaunchTexts, DriverAndCufftTables) {
+    const std::vector<std::pair<int, const char *>> driver = {
+        {0, "unknown"},
+        {1, "invalid value"},
+        {2, "out of memory"},
+        {4, "deinitialized"},
+        {5, "unknown"},
+        {100, "no device"},
+        {202, "context already current"},
+        {209, "no binary for this GPU"},
+        {211, "not mapped"},
+        {212, "unknown"},
+        {301, "file not found"},
+        {400, "invalid handle"},
+        {500, "not found"},
+        {600, "not ready"},
+        {700, "launch failed"},
+        {703, "bad texturing"},
+        {719, "unknown"},
+        {999, "unknown"},
+        {-1, "unknown"},
+    };
+    for (auto &d : driver) EXPECT_STREQ(knorl_cu_error_string(d.first), d.second) << d.first;
+    const char *cufft[] = {"unknown",       "invalid plan",   "allocation failed", "invalid type",
+                           "invalid value", "internal error", "execution failed",  "setup failed",
+                           "invalid size",  "unknown"};
+    for (int code = 0; code <= 9; ++code)
+        EXPECT_STREQ(knorl_cufft_error_string(code), cufft[code]) << code;
+}
+
+struct LaunchRetry : HostTest {
+    std::vector<std::string> reclaims() {
+        std::vector<std::string> r;
+        for (const std::string &l : pelkor::log())
+            if (l.rfind("reclaim", 0) == 0) r.push_back(l);
+        return r;
+    }
+};
+
+TEST_F(LaunchRetry, ReclaimsInOrderThenA113) {
+    const std::vector<std::string> all = {"reclaim 20971520", "reclaim_more 20971520",
+                                          "reclaim_all"};
+    for (int failures = 0; failures <= 5; ++failures) {
+        pelkor::clear_log();
+        int calls = 0;
+        testing::internal::CaptureStdout();
+        err_t r = knorl_retry(pelkor::engine(), 567, "invoke_kernel", cuda_api::driver,
+                              [&] { return ++calls <= failures ? 2 : 0; });
+        const std::string out = testing::internal::GetCapturedStdout();
+        const int tries = std::min(failures + 1, 4);
+        EXPECT_EQ(calls, tries) << failures;
+        EXPECT_EQ(reclaims(), std::vector<std::string>(all.begin(), all.begin() + (tries - 1)))
+            << failures;
+        if (failures < 4) {
+            EXPECT_FALSE(err_failed(r)) << failures;
+            EXPECT_EQ(out, "") << failures;
+        } else {
+            EXPECT_EQ(r.line, 567);
+            EXPECT_STREQ(r.file, "knorlmex");
+            EXPECT_STREQ(r.msg, knorl_a113_message);
+            EXPECT_EQ(out, "Pelkor:567(invoke_kernel) CUDA driver error: out of memory\n");
+        }
+    }
+    EXPECT_STREQ(
+        knorl_a113_message,
+        "Pelkor Error A113: GPU failure. Save your work and restart MATLAB. Please read the "
+        "FAQ entry at https://help.example.org/faq?q=a113");
+}
+
+TEST_F(LaunchRetry, AFailedReclaimEndsTheRule) {
+    for (const char *step : {"reclaim", "reclaim_more", "reclaim_all"}) {
+        pelkor::reset();
+        pelkor::inject(step, err_t{7, "pelkor", "refused"});
+        int calls = 0;
+        err_t r = knorl_retry(pelkor::engine(), 621, "pkrFunction", cuda_api::runtime, [&] {
+            ++calls;
+            return 2;
+        });
+        EXPECT_EQ(r.line, 7) << step;
+        EXPECT_STREQ(r.file, "pelkor");
+        EXPECT_STREQ(r.msg, "refused");
+        EXPECT_EQ(reclaims().back().rfind(step, 0), 0u) << step;
+        EXPECT_EQ(calls, int(reclaims().size())) << step;
+    }
+}
+
+// A fresh directory, removed afterwards.
+struct LaunchScratch : HostTest {
+    std::string dir;
+    void SetUp() override {
+        HostTest::SetUp();
+        char name[] = "/tmp/knorl_test.XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+    }
+    void TearDown() override {
+        std::system(("rm -rf '" + dir + "'").c_str());
+        HostTest::TearDown();
+    }
+    path_t named(const std::string &base) {
+        return path_t{dir + "/" + base + ".cu", dir + "/" + base + ".ptx", dir, base};
+    }
+};
+
+TEST_F(LaunchScratch, PathsAreQuotedForTheShell) {
+    EXPECT_EQ(shell_quote("plain"), "'plain'");
+    EXPECT_EQ(shell_quote("a b"), "'a b'");
+    EXPECT_EQ(shell_quote("it's"), "'it'\\''s'");
+    path_t p{"/d 'x/b.cu", "/d 'x/b.ptx", "/d 'x", "b"};
+    EXPECT_EQ(compile_command(p),
+              "cd '/d '\\''x' && nvcc -D__x86_64__ -ptx -o '/d '\\''x/b.ptx' '/d '\\''x/b.cu' "
+              "--ptxas-options=-v -arch=sm_75");
+}
+
+TEST_F(LaunchScratch, DirectoriesTheShellWouldExpandAreRefused) {
+    struct row {
+        const char *name;
+        bool usable;
+    };
+    for (const row &r : std::vector<row>{{"plain", true},
+                                         {"with space", true},
+                                         {"it's", true},
+                                         {"a$(b)", false},
+                                         {"a$b", false},
+                                         {"a`b`", false},
+                                         {"a\"b", false},
+                                         {"a\\b", false},
+                                         {"a\nb", false}}) {
+        const std::string d = dir + "/" + r.name;
+        ASSERT_EQ(mkdir(d.c_str(), 0700), 0) << r.name;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(can_use_dir(d), r.usable) << r.name;
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out, r.usable ? ""
+                                : "Pelkor:158(can_use_dir) Read/Write access denied to directory " +
+                                      d + "\n");
+    }
+}
+
+TEST_F(LaunchScratch, MissingFirstDirectoryFallsBackToTheCurrentOne) {
+    char cwd[1000];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    path_t p;
+    testing::internal::CaptureStdout();
+    err_t r = set_paths(p, dir + "/missing");
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(chdir(cwd), 0);
+    EXPECT_FALSE(err_failed(r));
+    const std::string base = std::to_string(getuid()) + "_" + std::to_string(getpid()) + "_0";
+    EXPECT_EQ(out, "Pelkor:154(can_use_dir) Directory " + dir +
+                       "/missing does not exist\n"
+                       "Pelkor:257(set_paths) Warning: Falling back to " +
+                       dir + " for compile.\n");
+    EXPECT_EQ(p.scratch_dir, dir);
+    EXPECT_EQ(p.base_name, base);
+    EXPECT_EQ(p.cu_file, dir + "/" + base + ".cu");
+    EXPECT_EQ(p.ptx_file, dir + "/" + base + ".ptx");
+    // The probes leave nothing behind.
+    EXPECT_NE(access(p.cu_file.c_str(), F_OK), 0);
+    EXPECT_NE(access(p.ptx_file.c_str(), F_OK), 0);
+}
+
+TEST_F(LaunchScratch, LinksUnderScratchNamesAreNotFollowed) {
+    const path_t p = named("n");
+    ASSERT_EQ(symlink((dir + "/target").c_str(), p.cu_file.c_str()), 0);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(can_use_file(p.cu_file));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Pelkor:171(can_use_file) Write access denied to file " + p.cu_file + "\n");
+    EXPECT_NE(access((dir + "/target").c_str(), F_OK), 0);
+    // compile replaces the link by a file of its own.
+    EXPECT_FALSE(err_failed(compile("src", p)));
+    struct stat st;
+    ASSERT_EQ(lstat(p.cu_file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(access((dir + "/target").c_str(), F_OK), 0);
+}
+
+TEST_F(LaunchScratch, CompileWritesTheSourceAndRemovesAStalePtx) {
+    const path_t p = named("k");
+    std::ofstream(p.cu_file) << "an older and longer source";
+    std::ofstream(p.ptx_file) << ".version 9.0";
+    EXPECT_FALSE(err_failed(compile("new source", p)));
+    std::ifstream in(p.cu_file);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new source");
+    // The fake host's shell makes no PTX: the old one must be gone.
+    EXPECT_NE(access(p.ptx_file.c_str(), F_OK), 0);
+    std::string text;
+    EXPECT_FALSE(read_ptx(p, text));
+    EXPECT_EQ(fake::log().back(), "eval ! " + compile_command(p));
+}
+
+TEST_F(LaunchScratch, ANameThatCannotBeRemovedIsNotWrittenTo) {
+    const path_t p = named("k");
+    ASSERT_EQ(mkdir(p.cu_file.c_str(), 0700), 0);
+    err_t r = compile("src", p);
+    EXPECT_EQ(r.line, 346);
+    EXPECT_STREQ(r.msg, "failed to write kernel to disk");
+    EXPECT_TRUE(fake::log().empty() || fake::log().back().rfind("eval", 0) != 0) << "no compile";
+}
+
+TEST_F(LaunchScratch, OnlyARegularPtxOfTheUserIsRead) {
+    const path_t p = named("k");
+    std::string text;
+    {
+        std::ofstream out(p.ptx_file, std::ios::binary);
+        out << "ptx text" << '\0' << "after";
+    }
+    ASSERT_TRUE(read_ptx(p, text));
+    EXPECT_EQ(text, "ptx text");
+    std::ofstream(dir + "/other") << "ptx text";
+    ASSERT_EQ(unlink(p.ptx_file.c_str()), 0);
+    ASSERT_EQ(symlink((dir + "/other").c_str(), p.ptx_file.c_str()), 0);
+    EXPECT_FALSE(read_ptx(p, text)) << "a link";
+    ASSERT_EQ(unlink(p.ptx_file.c_str()), 0);
+    ASSERT_EQ(mkdir(p.ptx_file.c_str(), 0700), 0);
+    EXPECT_FALSE(read_ptx(p, text)) << "a directory";
+    ASSERT_EQ(rmdir(p.ptx_file.c_str()), 0);
+    std::ofstream(p.ptx_file) << "ptx text";
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(p.ptx_file.c_str(), 65534, 65534), 0);
+        EXPECT_FALSE(read_ptx(p, text)) << "another user's file";
+    }
+}
+
+TEST_F(LaunchScratch, CleanupRemovesBothOrFails) {
+    const path_t p = named("k");
+    std::ofstream(p.cu_file) << "x";
+    std::ofstream(p.ptx_file) << "x";
+    EXPECT_FALSE(err_failed(cleanup(p)));
+    EXPECT_NE(access(p.cu_file.c_str(), F_OK), 0);
+    EXPECT_NE(access(p.ptx_file.c_str(), F_OK), 0);
+    // A failing first removal leaves the PTX.
+    std::ofstream(p.ptx_file) << "x";
+    err_t r = cleanup(p);
+    EXPECT_EQ(r.line, 391);
+    EXPECT_STREQ(r.msg, "unable to cleanup");
+    EXPECT_EQ(access(p.ptx_file.c_str(), F_OK), 0);
+    discard(p);
+    EXPECT_NE(access(p.ptx_file.c_str(), F_OK), 0);
+}
+
+}  // namespace

@@ -24,6 +24,8 @@ struct sum_rule {
         return std::is_same<In, float>::value || std::is_same<In, unsigned char>::value;
     }
     static constexpr bool early_exit = false;
+    static constexpr bool positions = false;
+    static constexpr bool own_finish = true;
     template <class P>
     DEV_HOSTDEV static bool decided(const P &) {
         return false;

@@ -702,14 +702,14 @@ private:
     }
 
 // The four rows of one top table (`top` double or single, `prefix` dbl or sgl)
-// and the table itself; SLOTS(case) gives a row's initialiser. At namespace
-// reduce scope, after the operation's families.
-#define TV_REDUCE_TABLE(top, prefix, op, nslots, SLOTS)                 \
-    namespace {                                                         \
-    const worker_fn prefix##_##op##_v[nslots] = SLOTS(v);               \
-    const worker_fn prefix##_##op##_c[nslots] = SLOTS(c);               \
-    const worker_fn prefix##_##op##_d[nslots] = SLOTS(d);               \
-    const worker_fn prefix##_##op##_r[nslots] = SLOTS(r);               \
-    }                                                                   \
+// and the table itself; SLOTS(op, case) gives a row's initialiser. At
+// namespace reduce scope, after the operation's families.
+#define TV_REDUCE_TABLE(top, prefix, op, nslots, SLOTS)                      \
+    namespace {                                                              \
+    const worker_fn prefix##_##op##_v[nslots] = SLOTS(op, v);                \
+    const worker_fn prefix##_##op##_c[nslots] = SLOTS(op, c);                \
+    const worker_fn prefix##_##op##_d[nslots] = SLOTS(op, d);                \
+    const worker_fn prefix##_##op##_r[nslots] = SLOTS(op, r);                \
+    }                                                                        \
     const row_t top##_##op##_fns[4] = {prefix##_##op##_v, prefix##_##op##_c, \
                                        prefix##_##op##_d, prefix##_##op##_r};

@@ -22,10 +22,10 @@ protected:
     }
 };
 
-// Runs `q` through operation k over elements of one, checking only the code.
+// Runs `q` through operation k over zeros, for its code only.
 template <class In>
 pkrError run_code(op_kind k, const request &q) {
-    const std::vector<In> host(q.nelem, In{1});
+    const std::vector<In> host(q.nelem);
     pkrError code = -1;
     with_op<In>(k, [&](const auto &op) {
         using P = typename std::decay_t<decltype(op)>::part;

@@ -4,6 +4,8 @@
 // last, across the plan's edges and the runs of 65535 results.
 #include "ops.h"
 
+#include <functional>
+
 namespace {
 
 using namespace rmodel;
@@ -172,7 +174,8 @@ TYPED_TEST(OpsModel, EveryCase) {
 }
 
 // Runs of 65535 results: 65535 in one, 131071 in three, 70000 as 65535 and
-// 4465, runs after the first starting inside a group of results.
+// 4465, runs after the first starting inside a group of results; positions
+// go to the run's part of the position array.
 class OpsModelBig : public ::testing::Test {
 protected:
     testenv::device_env env;
@@ -180,17 +183,26 @@ protected:
 };
 
 TEST_F(OpsModelBig, RunsOf65535) {
-    expect_planted<float>(rows_of(131071, 2));
-    expect_planted<double2>(columns(2, 65535));
-    expect_planted<unsigned char>(middle(1000, 3, 70));
-    expect_planted<float2>(last_dim(1000, 70, 3));
-}
-
-// Runs whose results take several blocks, with positions carried from the
-// first pass through the second.
-TEST_F(OpsModelBig, RunsOfSeveralBlocks) {
-    const request q = middle(1000, 600, 70);
-    expect_op_model<float>(op_kind::max_idx, q, planted<float>(op_kind::max_idx, q, 1, 3));
+    struct row {
+        op_kind k;
+        request q;
+        std::function<void(op_kind, const request &)> check;
+    };
+    auto with = [](auto in) {
+        using In = decltype(in);
+        return [](op_kind k, const request &q) {
+            expect_op_model<In>(k, q, planted<In>(k, q, 0, q.nout));
+        };
+    };
+    const row rows[] = {
+        {op_kind::min_idx, rows_of(131071, 2), with(float{})},
+        {op_kind::max_idx, last_dim(1000, 70, 3), with(double{})},
+        {op_kind::max, columns(2, 65535), with(float{})},
+        {op_kind::min, middle(1000, 3, 70), with(double{})},
+        {op_kind::all, middle(1000, 3, 70), with((unsigned char)0)},
+        {op_kind::any, last_dim(1000, 70, 3), with(float2{})},
+    };
+    for (const row &r : rows) r.check(r.k, r.q);
 }
 
 }  // namespace

@@ -499,6 +499,18 @@ struct counting_ctx {
     }
 };
 
+// A device and a counting thread context that gives and takes back, with
+// no error stored.
+class ReduceTest : public ::testing::Test {
+protected:
+    testenv::device_env env;
+    void SetUp() override {
+        counting_ctx::install();
+        counting_ctx::fail_alloc = counting_ctx::fail_free = false;
+        torvane_clear_error();
+    }
+};
+
 inline pkrError last_error() {
     pkrError e = -1;
     EXPECT_EQ(torvane_last_error(&e), 0);

@@ -85,14 +85,8 @@ bool same_result(const ranked<T> &a, const ranked<T> &b) {
 inline void show(std::ostream &o, unsigned char v) { o << unsigned(v); }
 inline void show(std::ostream &o, float v) { o << std::setprecision(9) << v; }
 inline void show(std::ostream &o, double v) { o << std::setprecision(17) << v; }
-inline void show(std::ostream &o, float2 v) {
-    o << "(";
-    show(o, v.x);
-    o << ", ";
-    show(o, v.y);
-    o << ")";
-}
-inline void show(std::ostream &o, double2 v) {
+template <class C, class = decltype(C{}.y)>
+void show(std::ostream &o, const C &v) {
     o << "(";
     show(o, v.x);
     o << ", ";

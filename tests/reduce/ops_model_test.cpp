@@ -148,11 +148,7 @@ void expect_planted(const request &q, unsigned rots = 1) {
 // ------------------------------------------------------------------ tests
 
 template <class In>
-class OpsModel : public ::testing::Test {
-protected:
-    testenv::device_env env;
-    void SetUp() override { counting_ctx::install(); }
-};
+class OpsModel : public ReduceTest {};
 using elem_types = ::testing::Types<float, double, float2, double2, unsigned char>;
 TYPED_TEST_SUITE(OpsModel, elem_types);
 
@@ -176,11 +172,7 @@ TYPED_TEST(OpsModel, EveryCase) {
 // Runs of 65535 results: 65535 in one, 131071 in three, 70000 as 65535 and
 // 4465, runs after the first starting inside a group of results; positions
 // go to the run's part of the position array.
-class OpsModelBig : public ::testing::Test {
-protected:
-    testenv::device_env env;
-    void SetUp() override { counting_ctx::install(); }
-};
+class OpsModelBig : public ReduceTest {};
 
 TEST_F(OpsModelBig, RunsOf65535) {
     struct row {

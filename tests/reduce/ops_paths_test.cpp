@@ -12,15 +12,7 @@ namespace {
 
 using namespace rmodel;
 
-class OpsPaths : public ::testing::Test {
-protected:
-    testenv::device_env env;
-    void SetUp() override {
-        counting_ctx::install();
-        counting_ctx::fail_alloc = counting_ctx::fail_free = false;
-        torvane_clear_error();
-    }
-};
+class OpsPaths : public ReduceTest {};
 
 // Runs `q` through operation k over zeros, for its code only.
 template <class In>

@@ -33,20 +33,30 @@ std::vector<P> results_by(op_kind k, const std::vector<In> &v, where w) {
     return out;
 }
 
-template <class P, class In>
-void expect_rows(const char *what, op_kind k, const std::vector<In> &v, const P &want,
-                 where w = where::both) {
-    SCOPED_TRACE(std::string(what) + ": " + op_name(k) + " " + elem<In>::name());
-    for (const P &got : results_by<P>(k, v, w))
-        EXPECT_TRUE(same_result(got, want)) << "got " << shown(got) << ", want " << shown(want);
+// A case: operation k over the input `in` gives `want`, checked where `w` says.
+template <class In, class P>
+struct value_row {
+    const char *what;
+    op_kind k;
+    std::vector<In> in;
+    P want;
+    where w = where::both;
+};
+
+template <class Rows>
+void expect_rows(const Rows &rows) {
+    for (const auto &r : rows) {
+        using In = typename decltype(r.in)::value_type;
+        using P = decltype(r.want);
+        SCOPED_TRACE(std::string(r.what) + ": " + op_name(r.k) + " " + elem<In>::name());
+        for (const P &got : results_by<P>(r.k, r.in, r.w))
+            EXPECT_TRUE(same_result(got, r.want))
+                << "got " << shown(got) << ", want " << shown(r.want);
+    }
 }
 
 template <class R>
-class RealValues : public ::testing::Test {
-protected:
-    testenv::device_env env;
-    void SetUp() override { counting_ctx::install(); }
-};
+class RealValues : public ReduceTest {};
 using real_types = ::testing::Types<float, double>;
 TYPED_TEST_SUITE(RealValues, real_types);
 
@@ -54,13 +64,7 @@ TYPED_TEST(RealValues, AllAndAny) {
     using R = TypeParam;
     const R nan = std::numeric_limits<R>::quiet_NaN(), inf = std::numeric_limits<R>::infinity();
     using V = std::vector<R>;
-    struct row {
-        const char *what;
-        op_kind k;
-        V in;
-        unsigned char want;
-    };
-    const row rows[] = {
+    const value_row<R, unsigned char> rows[] = {
         {"every member nonzero", op_kind::all, V{1, 2, 3}, 1},
         {"a zero", op_kind::all, V{1, 0, 3}, 0},
         {"zeros", op_kind::any, V{0, 0, 0}, 0},
@@ -73,7 +77,7 @@ TYPED_TEST(RealValues, AllAndAny) {
         {"infinities are nonzero", op_kind::all, V{-inf, 1, inf}, 1},
         {"a subnormal is nonzero", op_kind::any, V{0, std::numeric_limits<R>::denorm_min()}, 1},
     };
-    for (const row &r : rows) expect_rows<unsigned char>(r.what, r.k, r.in, r.want);
+    expect_rows(rows);
 }
 
 TYPED_TEST(RealValues, MaxAndMin) {
@@ -81,13 +85,7 @@ TYPED_TEST(RealValues, MaxAndMin) {
     const R nan = std::numeric_limits<R>::quiet_NaN(), inf = std::numeric_limits<R>::infinity();
     const R big = std::numeric_limits<R>::max();
     using V = std::vector<R>;
-    struct row {
-        const char *what;
-        op_kind k;
-        V in;
-        R want;
-    };
-    const row rows[] = {
+    const value_row<R, R> rows[] = {
         {"only NaN", op_kind::max, V(5, nan), -big},
         {"only NaN", op_kind::min, V(5, nan), big},
         {"NaN passed over", op_kind::max, V{1, nan, 3}, 3},
@@ -97,7 +95,7 @@ TYPED_TEST(RealValues, MaxAndMin) {
         {"+inf wins", op_kind::max, V{1, inf, nan}, inf},
         {"the start value as data", op_kind::max, V{-big, -inf}, -big},
     };
-    for (const row &r : rows) expect_rows<R>(r.what, r.k, r.in, r.want);
+    expect_rows(rows);
 }
 
 TYPED_TEST(RealValues, Positions) {
@@ -106,13 +104,7 @@ TYPED_TEST(RealValues, Positions) {
     const R nan = std::numeric_limits<R>::quiet_NaN(), inf = std::numeric_limits<R>::infinity();
     const R big = std::numeric_limits<R>::max();
     using V = std::vector<R>;
-    struct row {
-        const char *what;
-        op_kind k;
-        V in;
-        P want;
-    };
-    const row rows[] = {
+    const value_row<R, P> rows[] = {
         {"the first of equal extrema", op_kind::max_idx, V{3, 7, 7, 1}, {7, 2}},
         {"the last member", op_kind::min_idx, V{3, 7, 7, 1}, {1, 4}},
         {"NaN passed over", op_kind::max_idx, V{nan, 2, nan}, {2, 2}},
@@ -122,7 +114,7 @@ TYPED_TEST(RealValues, Positions) {
         {"large negative values", op_kind::max_idx, V{R(-1e30), R(-2e30)}, {R(-1e30), 1}},
         {"the start value ties with the start pair", op_kind::max_idx, V{-inf, -big}, {-big, 1}},
     };
-    for (const row &r : rows) expect_rows<P>(r.what, r.k, r.in, r.want);
+    expect_rows(rows);
 
     // Positions count members along the reduced dimension: rows within each
     // column of a 3 x 2 matrix.
@@ -132,24 +124,14 @@ TYPED_TEST(RealValues, Positions) {
     EXPECT_TRUE(same_result(cols.got[1], P{9, 1})) << shown(cols.got[1]);
 }
 
-class OpsValues : public ::testing::Test {
-protected:
-    testenv::device_env env;
-    void SetUp() override { counting_ctx::install(); }
-};
+class OpsValues : public ReduceTest {};
 
 // A complex element is zero only when both parts are: all and any test it
 // alike, so all of 1 + 0i is 1, as is all of real data held as complex.
 TEST_F(OpsValues, ComplexAllAndAny) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     using V = std::vector<float2>;
-    struct row {
-        const char *what;
-        op_kind k;
-        V in;
-        unsigned char want;
-    };
-    const row rows[] = {
+    const value_row<float2, unsigned char> rows[] = {
         {"one zero part", op_kind::all, V{{1, 0}}, 1},
         {"one zero part", op_kind::any, V{{1, 0}}, 1},
         {"real data held as complex", op_kind::all, V{{1, 0}, {2, 0}}, 1},
@@ -159,25 +141,20 @@ TEST_F(OpsValues, ComplexAllAndAny) {
         {"NaN with a nonzero part", op_kind::all, V{{nan, 1}}, 1},
         {"NaN with a zero part", op_kind::all, V{{nan, 0}}, 1},
     };
-    for (const row &r : rows) {
-        expect_rows<unsigned char>(r.what, r.k, r.in, r.want);
-        std::vector<double2> dbl;
-        for (const float2 &z : r.in) dbl.push_back({z.x, z.y});
-        expect_rows<unsigned char>(r.what, r.k, dbl, r.want);
+    expect_rows(rows);
+    std::vector<value_row<double2, unsigned char>> wide;
+    for (const auto &r : rows) {
+        wide.push_back({r.what, r.k, {}, r.want});
+        for (const float2 &z : r.in) wide.back().in.push_back({z.x, z.y});
     }
+    expect_rows(wide);
 }
 
 // Logical bytes count as true whatever their value, and compare unsigned;
 // every result byte is 0 or 1.
 TEST_F(OpsValues, LogicalBytes) {
     using V = std::vector<unsigned char>;
-    struct row {
-        const char *what;
-        op_kind k;
-        V in;
-        unsigned char want;
-    };
-    const row rows[] = {
+    const value_row<unsigned char, unsigned char> rows[] = {
         {"bytes of other values", op_kind::all, V{2, 255}, 1},
         {"a byte of another value", op_kind::any, V{0, 200, 0}, 1},
         {"a zero byte", op_kind::all, V{2, 0, 7}, 0},
@@ -187,7 +164,7 @@ TEST_F(OpsValues, LogicalBytes) {
         {"unsigned comparison", op_kind::min, V{100, 200}, 100},
         {"the start value as data", op_kind::min, V(4, 255), 255},
     };
-    for (const row &r : rows) expect_rows<unsigned char>(r.what, r.k, r.in, r.want);
+    expect_rows(rows);
 }
 
 // Complex max and min by magnitude, with the ties and NaN magnitudes of the
@@ -199,14 +176,7 @@ TEST_F(OpsValues, ComplexMaxAndMin) {
     const float big = std::numeric_limits<float>::max();
     using V = std::vector<float2>;
     using P = ranked<float2>;
-    struct row {
-        const char *what;
-        op_kind k;
-        V in;
-        float2 want;
-        where w;
-    };
-    const row rows[] = {
+    const value_row<float2, float2> rows[] = {
         {"equal magnitudes: the later", op_kind::max, V{{3, 4}, {-5, 0}}, {-5, 0}, where::both},
         {"equal magnitudes: the later", op_kind::min, V{{3, 4}, {-5, 0}}, {-5, 0}, where::both},
         // 1 + (5/12)^2 fused into one rounding would give 12.999999 for (12, 5).
@@ -224,15 +194,9 @@ TEST_F(OpsValues, ComplexMaxAndMin) {
          where::kernels},
         {"a single NaN on the host", op_kind::max, V{{nan, 0}}, {nan, 0}, where::vector},
     };
-    for (const row &r : rows) expect_rows<float2>(r.what, r.k, r.in, r.want, r.w);
+    expect_rows(rows);
 
-    struct pos_row {
-        const char *what;
-        op_kind k;
-        V in;
-        P want;
-    };
-    const pos_row pos_rows[] = {
+    const value_row<float2, P> pos_rows[] = {
         {"equal magnitudes: the running pair", op_kind::max_idx, V{{3, 4}, {-5, 0}}, {{3, 4}, 1}},
         {"equal parts: the first position", op_kind::max_idx, V{{3, 4}, {3, 4}}, {{3, 4}, 1}},
         {"|(12, 5)| is 13", op_kind::max_idx, V{{13, 0}, {12, 5}}, {{13, 0}, 1}},
@@ -241,7 +205,7 @@ TEST_F(OpsValues, ComplexMaxAndMin) {
         {"+inf ties with the start value, other parts", op_kind::min_idx, V{{inf, 0}},
          {{big, big}, 1}},
     };
-    for (const pos_row &r : pos_rows) expect_rows<P>(r.what, r.k, r.in, r.want);
+    expect_rows(pos_rows);
 
     // A tie of magnitude follows the kernel's order, not the positions: in a
     // column of 300, position 256 is thread 255's only member, position 257

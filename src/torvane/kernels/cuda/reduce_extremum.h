@@ -99,27 +99,12 @@ struct extreme_start<greater, double2> {
     }
 };
 
-template <bool greater>
-struct extremum_base {
-    template <class In>
-    static constexpr bool planned() {
-        return std::is_same<In, float>::value || std::is_same<In, unsigned char>::value;
-    }
-    static constexpr bool early_exit = false;
-    static constexpr bool own_finish = false;
-    template <class P>
-    DEV_HOSTDEV static bool decided(const P &) {
-        return false;
-    }
-};
-
 // Values only. a is the running value or the lower thread's, b the later one.
 // Real: the one further in the direction, a NaN operand passed over (a on a
 // tie). Bytes: unsigned. Complex: a only when its magnitude is strictly
 // beyond b's, so ties and NaN magnitudes take b.
 template <bool greater>
-struct extremum_rule : extremum_base<greater> {
-    static constexpr bool positions = false;
+struct extremum_rule : rule_defaults {
     template <class P>
     DEV_HOSTDEV static P start() {
         return extreme_start<greater, P>::value();
@@ -152,7 +137,7 @@ struct extremum_rule : extremum_base<greater> {
 // with the smaller position; anything else, a NaN or a complex tie of
 // magnitude with other parts included, keeps (a, p).
 template <bool greater>
-struct ranked_rule : extremum_base<greater> {
+struct ranked_rule : rule_defaults {
     static constexpr bool positions = true;
     template <class P>
     DEV_HOSTDEV static P start() {

@@ -2,7 +2,8 @@
 // plan of threads and blocks, the temporary from the thread context, the two
 // kernel passes, the host finish of short vectors and the kernels themselves.
 //
-// An operation supplies only a rule:
+// An operation supplies only a rule, which takes what it does not say from
+// rule_defaults:
 //   template <class In> static constexpr bool planned();  pick the kernel instance
 //                                   by the planned thread count (else B = 256)
 //   template <class P> static P start();                  start value
@@ -180,6 +181,24 @@ struct staged<ranked<T>, N> {
         return dev::memcpy_dtoh(p, s.p, size_t(n) * sizeof(float));
     }
     ranked<T> at(unsigned i) const { return {v[i], p[i]}; }
+};
+
+// What a rule has unless it says otherwise: the single-precision real and
+// logical workers pick their kernel by the planned thread count, the others
+// launch the instance for 256 threads; threads read every member; partials
+// are plain values; the host finish combines in order from the start value.
+struct rule_defaults {
+    template <class In>
+    static constexpr bool planned() {
+        return std::is_same<In, float>::value || std::is_same<In, unsigned char>::value;
+    }
+    static constexpr bool early_exit = false;
+    static constexpr bool positions = false;
+    static constexpr bool own_finish = false;
+    template <class P>
+    DEV_HOSTDEV static bool decided(const P &) {
+        return false;
+    }
 };
 
 // A member into a running value; rules with positions also see its number.

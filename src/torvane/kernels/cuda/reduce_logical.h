@@ -16,19 +16,10 @@ DEV_HOSTDEV inline bool nonzero(double2 z) { return z.x != 0 || z.y != 0; }
 
 // every: all (start 1, AND), else any (start 0, OR).
 template <bool every>
-struct logical_rule {
+struct logical_rule : rule_defaults {
     using byte = unsigned char;
     static constexpr byte initial = every ? 1 : 0;
-
-    // The single-precision real and logical workers pick their kernel by the
-    // planned thread count, the others launch the instance for 256 threads.
-    template <class In>
-    static constexpr bool planned() {
-        return std::is_same<In, float>::value || std::is_same<In, unsigned char>::value;
-    }
     static constexpr bool early_exit = true;
-    static constexpr bool positions = false;
-    static constexpr bool own_finish = false;
 
     template <class P>
     DEV_HOSTDEV static P start() {

@@ -566,7 +566,11 @@ private:
     }
 
     // Kernel instances, by block size 1, 2, 4, ..., 512; every one is built,
-    // the workers launch the one for their planned count (planned rules) or 256.
+    // the workers launch the one for their planned count (planned rules) or
+    // 256. Position kernels exist for 256 threads only.
+    using sizes = std::conditional_t<Rule::positions, std::index_sequence<8>,
+                                     std::make_index_sequence<10>>;
+    static unsigned table_index(unsigned i) { return Rule::positions ? 0 : i; }
     template <unsigned B>
     static void at_c(unsigned tile, unsigned blocks, size_t shared, dst_t dst, src_t in,
                      unsigned nout, unsigned len) {
@@ -617,18 +621,18 @@ private:
     }
     static void launch_c(unsigned i, unsigned tile, unsigned blocks, size_t shared, dst_t dst,
                          src_t in, unsigned nout, unsigned len) {
-        by_size_c(i, std::make_index_sequence<10>{}, tile, blocks, shared, dst, in, nout, len);
+        by_size_c(table_index(i), sizes{}, tile, blocks, shared, dst, in, nout, len);
     }
     static void launch_d(unsigned i, unsigned tile, unsigned blocks, size_t shared, dst_t dst,
                          src_t in, unsigned len, unsigned stride, unsigned first,
                          unsigned nres) {
-        by_size_d(i, std::make_index_sequence<10>{}, tile, blocks, shared, dst, in, len, stride,
+        by_size_d(table_index(i), sizes{}, tile, blocks, shared, dst, in, len, stride,
                   first, nres);
     }
     static void launch_r(unsigned i, unsigned tile, unsigned blocks, size_t shared, dst_t dst,
                          src_t in, unsigned len, unsigned stride, unsigned pre, unsigned slab,
                          unsigned first, unsigned nres) {
-        by_size_r(i, std::make_index_sequence<10>{}, tile, blocks, shared, dst, in, len, stride,
+        by_size_r(table_index(i), sizes{}, tile, blocks, shared, dst, in, len, stride,
                   pre, slab, first, nres);
     }
 };

@@ -110,8 +110,8 @@ void bench_type(const char *type, size_t mib, int reps) {
             const operation &op = operations[i];
             const double t = t_of[i] = best_seconds(reps, [&] { return run(op, l); });
             const double gbs = read / t / 1e9;
-            std::printf("%-8s %-8s %-6s %6zu MiB %9.1f GB/s   copy %9.1f GB/s   ratio %5.2f", l.name,
-                        op.name, type, mib, gbs, copy_gbs, gbs / copy_gbs);
+            std::printf("%-8s %-8s %-6s %6zu MiB %9.1f GB/s   copy %9.1f GB/s   ratio %5.2f",
+                        l.name, op.name, type, mib, gbs, copy_gbs, gbs / copy_gbs);
             for (size_t j = 0; j < i && op.want_idx; ++j)  // the same entry without positions
                 if (operations[j].fn == op.fn && !operations[j].want_idx)
                     std::printf("   of %s %5.2f", operations[j].name, t_of[j] / t);

@@ -98,9 +98,9 @@ template <class Op, class X>
 typename Op::part vector_fold(const Op &op, const X &x, uint64_t n) {
     using P = typename Op::part;
     const unsigned threads = Op::vector_threads;
-    if (n <= 2 * threads) return op.host(n, [&](const P &a, uint64_t k) { return op.member(a, x(k), k); }, x);
-    const unsigned blocks = plan_v(n, threads).blocks;
     auto top = [&](const P &a, uint64_t k) { return op.member(a, x(k), k); };
+    if (n <= 2 * threads) return op.host(n, top, x);
+    const unsigned blocks = plan_v(n, threads).blocks;
     std::vector<P> q(blocks);
     for (unsigned j = 0; j < blocks; ++j) q[j] = block_fold(op, top, n, blocks, j, threads);
     auto partial = [&](uint64_t k) { return q[k]; };
@@ -187,7 +187,9 @@ inline double extreme(double) { return greater ? -largest(0.0) : largest(0.0); }
 template <bool greater>
 inline unsigned char extreme(unsigned char) { return greater ? 0 : 255; }
 template <bool greater>
-inline float2 extreme(float2) { return greater ? float2{0, 0} : float2{largest(0.0f), largest(0.0f)}; }
+inline float2 extreme(float2) {
+    return greater ? float2{0, 0} : float2{largest(0.0f), largest(0.0f)};
+}
 template <bool greater>
 inline double2 extreme(double2) {
     return greater ? double2{0, 0} : double2{largest(0.0), largest(0.0)};

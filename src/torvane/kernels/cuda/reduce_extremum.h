@@ -78,7 +78,9 @@ DEV_HOSTDEV inline bool beyond(T b, T a) {
 // overflows to +inf.
 template <bool greater, class T>
 struct extreme_start {
-    DEV_HOSTDEV static T value() { return greater ? -finite_max<T>::value() : finite_max<T>::value(); }
+    DEV_HOSTDEV static T value() {
+        return greater ? -finite_max<T>::value() : finite_max<T>::value();
+    }
 };
 template <bool greater>
 struct extreme_start<greater, unsigned char> {

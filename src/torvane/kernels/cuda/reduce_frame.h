@@ -259,7 +259,8 @@ __device__ inline void run_threads(Part (&acc)[G], source<In> in, unsigned base,
     for (; least - i >= U; i += U) {
         In x[G][U];
         for (unsigned g = 0; g < G; ++g)
-            for (unsigned u = 0; u < U; ++u) x[g][u] = in.at(base + (k0[g] + (i + u) * kstep) * step);
+            for (unsigned u = 0; u < U; ++u)
+                x[g][u] = in.at(base + (k0[g] + (i + u) * kstep) * step);
         for (unsigned g = 0; g < G; ++g)
             for (unsigned u = 0; u < U; ++u)
                 acc[g] = take<Rule>(acc[g], x[g][u], k0[g] + (i + u) * kstep);

@@ -1,6 +1,11 @@
-// Bandwidth of sum over a vector, the columns, the rows and a middle dimension,
-// for float and double, beside a device-to-device copy of the same bytes:
-// prints GB/s read by each and the reduction's share of the copy's rate.
+// Bandwidth of every reduction (sum, all, any, max, min, max and min with
+// positions) over a vector, the columns, the rows and a middle dimension, for
+// float and double, beside a device-to-device copy of the same bytes: prints
+// GB/s read by each and its share of the copy's rate (aim: 0.80 and more),
+// and for positions the share of the same reduction without them (aim: 0.70
+// and more). Then `any` over nonzero data, where each thread stops at its
+// first member, and over data whose first element alone is nonzero, each
+// against `any` over zeros, which reads everything.
 //
 //   reduce_bench [--mib N]... [--reps N]     (default: 64 and 256 MiB, 10 reps)
 #include "device/device.h"
@@ -18,6 +23,9 @@
 namespace {
 
 using clock_type = std::chrono::steady_clock;
+using entry_fn = pkrError (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, void *,
+                              int32_t, void *, int32_t, float *, unsigned char, unsigned char,
+                              unsigned char);
 
 // Best time of `reps` runs of f, each waited for.
 double best_seconds(int reps, const std::function<int()> &f) {
@@ -36,61 +44,101 @@ double best_seconds(int reps, const std::function<int()> &f) {
     return best;
 }
 
+struct operation {
+    const char *name;
+    entry_fn fn;
+    unsigned char want_idx;
+};
+const operation operations[] = {
+    {"sum", &sum_stride_r, 0},     {"all", &all_stride_r, 0},     {"any", &any_stride_r, 0},
+    {"max", &max_stride_r, 0},     {"min", &min_stride_r, 0},     {"max+pos", &max_stride_r, 1},
+    {"min+pos", &min_stride_r, 1},
+};
+
+// A layout of the input as the entries take it.
+struct layout {
+    const char *name;
+    uint32_t nout, nelem, stride, len, slab, pre;
+    unsigned char dev_out;
+};
+
 template <class T>
 void bench_type(const char *type, size_t mib, int reps) {
     const size_t bytes = mib << 20, n = bytes / sizeof(T);
-    void *in = nullptr, *copy = nullptr, *out = nullptr;
+    void *in = nullptr, *copy = nullptr, *out = nullptr, *idx = nullptr;
     const size_t out_bytes = bytes / 16 + (size_t(1) << 16);  // room for every case's results
-    if (dev::malloc(&in, bytes) || dev::malloc(&copy, bytes) || dev::malloc(&out, out_bytes)) {
+    if (dev::malloc(&in, bytes) || dev::malloc(&copy, bytes) || dev::malloc(&out, out_bytes) ||
+        dev::malloc(&idx, out_bytes)) {
         std::fprintf(stderr, "no device memory for %zu MiB\n", mib);
         std::exit(1);
     }
+    // No zeros, so that all reads everything; any stops at every thread's
+    // first member.
     std::vector<T> host(n);
-    for (size_t i = 0; i < n; ++i) host[i] = T(i % 1000) / T(7);
+    for (size_t i = 0; i < n; ++i) host[i] = T(i % 1000 + 1) / T(7);
     dev::memcpy_htod(in, host.data(), bytes);
 
     const double t_copy = best_seconds(reps, [&] { return dev::memcpy_dtod(copy, in, bytes); });
     const double copy_gbs = double(bytes) / t_copy / 1e9;
 
-    const unsigned side = 4096 < n ? 4096 : unsigned(n);  // rows of the matrix
-    const unsigned cols = unsigned(n / side);
-    const unsigned pre = 64, len = 1024;                    // pre x len x groups
-    const unsigned groups = unsigned(n / (size_t(pre) * len));
-    const int t_code = sizeof(T) == 8 ? 6 : 7;
-    T *o = static_cast<T *>(out);
-    T *i = static_cast<T *>(in);
-    struct row {
-        const char *name;
-        size_t bytes;
-        std::function<int()> run;
-    };
-    T host_out{};
-    std::vector<row> rows = {
-        {"vector", n * sizeof(T), [&] { return sum_stride_r(1, unsigned(n), 1, unsigned(n), 0, 0,
-                                                            &host_out, t_code, i, t_code, nullptr,
-                                                            0, 0, 0); }},
-        {"columns", size_t(side) * cols * sizeof(T),
-         [&] { return sum_stride_r(cols, side * cols, 1, side, 0, 0, o, t_code, i, t_code,
-                                   nullptr, 0, 0, 1); }},
-        {"rows", size_t(side) * cols * sizeof(T),
-         [&] { return sum_stride_r(side, side * cols, side, cols, 0, 0, o, t_code, i, t_code,
-                                   nullptr, 0, 0, 1); }},
+    const uint32_t side = 4096 < n ? 4096 : uint32_t(n);  // rows of the matrix
+    const uint32_t cols = uint32_t(n / side), whole = side * cols;
+    const uint32_t pre = 64, len = 1024;  // pre x len x groups
+    const uint32_t groups = uint32_t(n / (size_t(pre) * len));
+    std::vector<layout> layouts = {
+        {"vector", 1, uint32_t(n), 1, uint32_t(n), 0, 0, 0},
+        {"columns", cols, whole, 1, side, 0, 0, 1},
+        {"rows", side, whole, side, cols, 0, 0, 1},
     };
     if (groups > 1)
-        rows.push_back({"middle", size_t(pre) * len * groups * sizeof(T), [&] {
-                            return sum_stride_r(pre * groups, pre * len * groups, pre, len,
-                                                pre * len, pre, o, t_code, i, t_code, nullptr, 0,
-                                                0, 1);
-                        }});
-    for (const row &r : rows) {
-        const double t = best_seconds(reps, r.run);
-        const double gbs = double(r.bytes) / t / 1e9;
-        std::printf("%-8s %-6s %6zu MiB %9.1f GB/s   copy %9.1f GB/s   ratio %5.2f\n", r.name,
-                    type, mib, gbs, copy_gbs, gbs / copy_gbs);
+        layouts.push_back(
+            {"middle", pre * groups, pre * len * groups, pre, len, pre * len, pre, 1});
+    const int t_code = sizeof(T) == 8 ? 6 : 7;
+    double host_out[2];
+    float host_idx;
+
+    auto run = [&](const operation &op, const layout &l) {
+        const bool v = !l.dev_out;
+        return op.fn(l.nout, l.nelem, l.stride, l.len, l.slab, l.pre, v ? host_out : out, t_code,
+                     in, t_code, v ? &host_idx : static_cast<float *>(idx), 0, op.want_idx,
+                     l.dev_out);
+    };
+    for (const layout &l : layouts) {
+        const double read = double(l.nelem) * sizeof(T);
+        double t_of[sizeof operations / sizeof operations[0]];
+        for (size_t i = 0; i < sizeof operations / sizeof operations[0]; ++i) {
+            const operation &op = operations[i];
+            const double t = t_of[i] = best_seconds(reps, [&] { return run(op, l); });
+            const double gbs = read / t / 1e9;
+            std::printf("%-8s %-8s %-6s %6zu MiB %9.1f GB/s   copy %9.1f GB/s   ratio %5.2f",
+                        l.name, op.name, type, mib, gbs, copy_gbs, gbs / copy_gbs);
+            for (size_t j = 0; j < i && op.want_idx; ++j)  // the same entry without positions
+                if (operations[j].fn == op.fn && !operations[j].want_idx)
+                    std::printf("   of %s %5.2f", operations[j].name, t_of[j] / t);
+            std::printf("\n");
+        }
     }
+
+    // Early exit of any: every element nonzero, then the first alone, against zeros.
+    const operation &any = operations[2];
+    const double t_ones = best_seconds(reps, [&] { return run(any, layouts[0]); });
+    const T zero = 0;
+    std::vector<T> zeros(n, zero);
+    zeros[0] = T(1);
+    dev::memcpy_htod(in, zeros.data(), bytes);
+    const double t_first = best_seconds(reps, [&] { return run(any, layouts[0]); });
+    zeros[0] = zero;
+    dev::memcpy_htod(in, zeros.data(), bytes);
+    const double t_zeros = best_seconds(reps, [&] { return run(any, layouts[0]); });
+    std::printf("vector   any      %-6s %6zu MiB   nonzero data %8.3f ms   first element only "
+                "%8.3f ms   zeros %8.3f ms   shares %5.2f %5.2f\n",
+                type, mib, t_ones * 1e3, t_first * 1e3, t_zeros * 1e3, t_ones / t_zeros,
+                t_first / t_zeros);
+
     dev::free(in);
     dev::free(copy);
     dev::free(out);
+    dev::free(idx);
 }
 
 }  // namespace

@@ -27,29 +27,29 @@ const request small_cases[] = {
     {"r", 'r', 4, 40, 2, 10, 20, 2, 1},
 };
 
-// The operand types a request can name; `sum` the code the sum entry gives
-// (the other entries have no workers yet and give 6 throughout).
+// The operand types a request can name and the code each kind of entry gives:
+// all and any, max and min, sum.
 struct operand {
     int32_t in_type;
     unsigned char cplx, want_idx;
-    pkrError sum;
+    pkrError logical, extremum, sum;
 };
 const operand operands[] = {
-    {6, 0, 0, 0},  // double: slot 0
-    {6, 1, 0, 0},  // double complex: slot 4
-    {7, 0, 0, 0},  // single: slot 0
-    {7, 1, 0, 0},  // single complex: slot 4
-    {3, 0, 0, 0},  // logical: slot 1 of the single table
-    {3, 1, 0, 6},  // complex logical: no worker reads bytes as complex values
-    {6, 0, 1, 6},  // positions: slot 6 is empty in every sum row
-    {6, 1, 1, 6},
-    {7, 0, 1, 6},
-    {7, 1, 1, 6},
-    {3, 0, 1, 6},
-    {3, 1, 1, 6},
-    {0, 0, 0, 6},  // unknown type codes
-    {8, 0, 0, 6},
-    {-1, 1, 0, 6},
+    {6, 0, 0, 0, 0, 0},  // double: slots 2, 0, 0
+    {6, 1, 0, 0, 0, 0},  // double complex: slots 5, 4, 4
+    {7, 0, 0, 0, 0, 0},  // single
+    {7, 1, 0, 0, 0, 0},  // single complex
+    {3, 0, 0, 0, 0, 0},  // logical: slots 3, 3, 1 of the single table
+    {3, 1, 0, 6, 6, 6},  // complex logical: no worker reads bytes as complex values
+    {6, 0, 1, 6, 0, 6},  // positions: slots 6 and 7, filled for max and min only
+    {6, 1, 1, 6, 0, 6},
+    {7, 0, 1, 6, 0, 6},
+    {7, 1, 1, 6, 0, 6},
+    {3, 0, 1, 6, 6, 6},  // no positions of bytes
+    {3, 1, 1, 6, 6, 6},
+    {0, 0, 0, 6, 6, 6},  // unknown type codes
+    {8, 0, 0, 6, 6, 6},
+    {-1, 1, 0, 6, 6, 6},
 };
 
 TEST(ReduceEntry, TablesAndSlots) {
@@ -58,27 +58,37 @@ TEST(ReduceEntry, TablesAndSlots) {
     std::vector<double2> zeros(64);  // 1 KiB, enough for any element type
     void *in = testenv::to_device(zeros);
     for (const op_entry &op : all_ops) {
-        const bool is_sum = std::strcmp(op.name, "sum") == 0;
+        const std::string name = op.name;
         for (const request &q : small_cases) {
             for (const operand &t : operands) {
-                SCOPED_TRACE(std::string(op.name) + " case " + q.name + " in_type " +
+                SCOPED_TRACE(name + " case " + q.name + " in_type " +
                              std::to_string(t.in_type) + " cplx " + std::to_string(t.cplx) +
                              " want_idx " + std::to_string(t.want_idx));
                 double2 host[4] = {{7, 7}, {7, 7}, {7, 7}, {7, 7}};
                 double2 *dev = testenv::to_device(std::vector<double2>(host, host + 4));
+                float *dev_idx = testenv::to_device(std::vector<float>(4, 7.0f));
+                float host_idx = 7;
                 void *out = q.kase == 'v' ? static_cast<void *>(host) : dev;
-                float idx = 0;
-                const pkrError want = is_sum ? t.sum : 6;
+                float *idx = q.kase == 'v' ? &host_idx : dev_idx;
+                const pkrError want = name == "sum"                   ? t.sum
+                                      : name == "all" || name == "any" ? t.logical
+                                                                       : t.extremum;
                 EXPECT_EQ(op.fn(q.nout, q.nelem, q.stride, q.len, q.slab, q.pre, out, t.in_type,
-                                in, t.in_type, &idx, t.cplx, t.want_idx, q.dev_out),
+                                in, t.in_type, idx, t.cplx, t.want_idx, q.dev_out),
                           want);
                 EXPECT_EQ(last_error(), 0) << "the entries store nothing";
                 if (want == 6) {  // nothing written
                     auto back = testenv::from_device(dev, 4);
                     EXPECT_EQ(std::memcmp(back.data(), host, sizeof host), 0);
                     EXPECT_EQ(host[0].x, 7.0);
+                    EXPECT_EQ(testenv::from_device(dev_idx, 4), std::vector<float>(4, 7.0f));
+                    EXPECT_EQ(host_idx, 7.0f);
+                } else if (t.want_idx) {  // zeros: every position is 1
+                    EXPECT_EQ(q.kase == 'v' ? host_idx : testenv::from_device(dev_idx, 1)[0],
+                              1.0f);
                 }
                 testenv::device_free(dev);
+                testenv::device_free(dev_idx);
             }
         }
         // No results: 0 at once, nothing read or written.

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,6 +21,12 @@
 namespace rmodel {
 
 // ------------------------------------------------------------------ the model
+//
+// An operation, as the model sees it, gives its partial type `part`, the
+// threads of its vector blocks, start(), member(a, x, k) for member x at
+// number k of the input, merge(a, b) for a lower thread's value with a higher
+// one's and for a partial of a later pass, and the host finish of a vector:
+// host(values) over at most twice the vector threads.
 
 struct plan {
     unsigned blocks;
@@ -31,68 +38,219 @@ inline plan plan_crd(uint64_t len, uint64_t m) {
     uint64_t b = (len + 511) / 512;
     return {unsigned(b < cap ? b : cap)};
 }
-inline plan plan_v(uint64_t n) {
-    uint64_t b = (n + 255) / 256;
+// Vector blocks of `threads` threads, twice as many elements each, at most 256.
+inline plan plan_v(uint64_t n, unsigned threads) {
+    uint64_t b = (n + 2 * threads - 1) / (2 * threads);
     return {unsigned(b < 256 ? b : 256)};
 }
 
-// What block j of `blocks` computes with B threads: thread t adds members
-// j*B + t, + blocks*B, ... from zero, then the B sums are halved.
-template <class P, class X>
-P block_sum(const X &x, uint64_t len, unsigned blocks, unsigned j,
-            unsigned B) {
+// What block j of `blocks` computes with B threads: thread t takes members
+// j*B + t, + blocks*B, ... from the start value (take(a, k) gives a with
+// member k), then the B values are halved.
+template <class Op, class Take>
+typename Op::part block_fold(const Op &op, const Take &take, uint64_t len, unsigned blocks,
+                             unsigned j, unsigned B) {
+    using P = typename Op::part;
     std::vector<P> p(B);
     for (unsigned t = 0; t < B; ++t) {
-        P a = 0;
-        for (uint64_t k = uint64_t(j) * B + t; k < len; k += uint64_t(blocks) * B) a = a + x(k);
+        P a = op.start();
+        for (uint64_t k = uint64_t(j) * B + t; k < len; k += uint64_t(blocks) * B) a = take(a, k);
         p[t] = a;
     }
     for (unsigned s = B / 2; s >= 1; s /= 2)
-        for (unsigned t = 0; t < s; ++t) p[t] = p[t] + p[t + s];
+        for (unsigned t = 0; t < s; ++t) p[t] = op.merge(p[t], p[t + s]);
     return p[0];
 }
 
-// One result of cases c, d and r within a run of m results.
-template <class P, class X>
-P result_sum(const X &x, uint64_t len, uint64_t m) {
+// One result of cases c, d and r within a run of m results; x(k) is member k.
+template <class Op, class X>
+typename Op::part result_fold(const Op &op, const X &x, uint64_t len, uint64_t m) {
+    using P = typename Op::part;
+    auto top = [&](const P &a, uint64_t k) { return op.member(a, x(k), k); };
     const unsigned blocks = plan_crd(len, m).blocks;
-    if (blocks == 1) return block_sum<P>(x, len, 1, 0, 256);
+    if (blocks == 1) return block_fold(op, top, len, 1, 0, 256);
     std::vector<P> q(blocks);
-    for (unsigned j = 0; j < blocks; ++j) q[j] = block_sum<P>(x, len, blocks, j, 256);
-    auto partial = [&](uint64_t k) { return q[k]; };
-    return block_sum<P>(partial, blocks, 1, 0, 256);
+    for (unsigned j = 0; j < blocks; ++j) q[j] = block_fold(op, top, len, blocks, j, 256);
+    auto carried = [&](const P &a, uint64_t k) { return op.merge(a, q[k]); };
+    return block_fold(op, carried, blocks, 1, 0, 256);
 }
 
 // All results of cases c, d and r: x(o, k) is member k of result o. More
 // than 65534 results go in runs of 65535, each planned for its own count.
-template <class P, class X>
-std::vector<P> results(const X &x, uint64_t count,
-                       uint64_t len) {
-    std::vector<P> out(count);
+template <class Op, class X>
+std::vector<typename Op::part> results_of(const Op &op, const X &x, uint64_t count,
+                                          uint64_t len) {
+    std::vector<typename Op::part> out(count);
     const uint64_t run = count < 65535 ? count : 65535;
     for (uint64_t o0 = 0; o0 < count; o0 += run) {
         const uint64_t m = count - o0 < run ? count - o0 : run;
         for (uint64_t o = o0; o < o0 + m; ++o) {
             auto member = [&](uint64_t k) { return x(o, k); };
-            out[o] = result_sum<P>(member, len, m);
+            out[o] = result_fold(op, member, len, m);
         }
     }
     return out;
 }
 
-// A vector: up to 256 elements, or the kernel's partials, summed on the host
-// in extended precision and rounded once.
-template <class P, class X>
-P vector_sum(const X &x, uint64_t n) {
-    long double acc = 0;
-    if (n <= 256) {
-        for (uint64_t k = 0; k < n; ++k) acc += x(k);
-    } else {
-        const unsigned blocks = plan_v(n).blocks;
-        for (unsigned j = 0; j < blocks; ++j) acc += block_sum<P>(x, n, blocks, j, 128);
-    }
-    return P(acc);
+// A vector: short ones finish on the host, longer ones after one kernel pass
+// whose partials finish there.
+template <class Op, class X>
+typename Op::part vector_fold(const Op &op, const X &x, uint64_t n) {
+    using P = typename Op::part;
+    const unsigned threads = Op::vector_threads;
+    auto top = [&](const P &a, uint64_t k) { return op.member(a, x(k), k); };
+    if (n <= 2 * threads) return op.host(n, top, x);
+    const unsigned blocks = plan_v(n, threads).blocks;
+    std::vector<P> q(blocks);
+    for (unsigned j = 0; j < blocks; ++j) q[j] = block_fold(op, top, n, blocks, j, threads);
+    auto partial = [&](uint64_t k) { return q[k]; };
+    return op.host(blocks, [&](const P &a, uint64_t k) { return op.merge(a, q[k]); }, partial);
 }
+
+// The host finish of every operation but sum: from the start value, in order.
+template <class Self>
+struct in_order_finish {
+    template <class Take, class X>
+    auto host(uint64_t n, const Take &take, const X &) const {
+        auto a = static_cast<const Self *>(this)->start();
+        for (uint64_t k = 0; k < n; ++k) a = take(a, k);
+        return a;
+    }
+};
+
+// sum of one part (real or imaginary) in the partial type P; the host adds
+// in extended precision and rounds once.
+template <class P>
+struct sum_op {
+    using part = P;
+    static constexpr unsigned vector_threads = 128;
+    P start() const { return 0; }
+    template <class X>
+    P member(P a, X x, uint64_t) const {
+        return a + P(x);
+    }
+    P merge(P a, P b) const { return a + b; }
+    template <class Take, class X>
+    P host(uint64_t n, const Take &, const X &x) const {
+        long double acc = 0;
+        for (uint64_t k = 0; k < n; ++k) acc += x(k);
+        return P(acc);
+    }
+};
+
+template <class P, class X>
+P block_sum(const X &x, uint64_t len, unsigned blocks, unsigned j, unsigned B) {
+    auto take = [&](P a, uint64_t k) { return a + x(k); };
+    return block_fold(sum_op<P>{}, take, len, blocks, j, B);
+}
+
+// Whether an element counts as true: a complex one unless both parts are zero.
+inline bool truth(float x) { return x != 0; }
+inline bool truth(double x) { return x != 0; }
+inline bool truth(unsigned char x) { return x != 0; }
+inline bool truth(float2 z) { return z.x != 0 || z.y != 0; }
+inline bool truth(double2 z) { return z.x != 0 || z.y != 0; }
+
+// all (every) or any: one byte, 0 or 1.
+template <bool every>
+struct logical_op : in_order_finish<logical_op<every>> {
+    using part = unsigned char;
+    static constexpr unsigned vector_threads = 128;
+    part start() const { return every; }
+    template <class X>
+    part member(part a, const X &x, uint64_t) const {
+        return every ? (a && truth(x)) : (a || truth(x));
+    }
+    part merge(part a, part b) const { return member(a, b, 0); }
+};
+
+inline float largest(float) { return std::numeric_limits<float>::max(); }
+inline double largest(double) { return std::numeric_limits<double>::max(); }
+
+// |z| by the library's formula, in the part's precision.
+template <class R>
+R magnitude(R re, R im) {
+    const R a = std::fabs(re), b = std::fabs(im);
+    const R v = a > b ? a : b, w = a > b ? b : a;
+    if (v == 0 || v > largest(v) || w > largest(v)) return v + w;
+    const R q = w / v;
+    return v * std::sqrt(R(1) + q * q);
+}
+inline float magnitude(float2 z) { return magnitude(z.x, z.y); }
+inline double magnitude(double2 z) { return magnitude(z.x, z.y); }
+
+// Start values of max (greater) and min.
+template <bool greater>
+inline float extreme(float) { return greater ? -largest(0.0f) : largest(0.0f); }
+template <bool greater>
+inline double extreme(double) { return greater ? -largest(0.0) : largest(0.0); }
+template <bool greater>
+inline unsigned char extreme(unsigned char) { return greater ? 0 : 255; }
+template <bool greater>
+inline float2 extreme(float2) {
+    return greater ? float2{0, 0} : float2{largest(0.0f), largest(0.0f)};
+}
+template <bool greater>
+inline double2 extreme(double2) {
+    return greater ? double2{0, 0} : double2{largest(0.0), largest(0.0)};
+}
+
+template <bool greater, class V>
+bool beyond(V b, V a) {
+    return greater ? b > a : b < a;
+}
+
+// max (greater) or min of values: NaN never wins among reals (a kept on a
+// tie), bytes unsigned, complex a only when strictly beyond b in magnitude.
+template <bool greater, class T>
+struct extremum_op : in_order_finish<extremum_op<greater, T>> {
+    using part = T;
+    static constexpr unsigned vector_threads = 128;
+    T start() const { return extreme<greater>(T{}); }
+    T member(T a, T x, uint64_t) const { return merge(a, x); }
+    T merge(T a, T b) const {
+        if constexpr (std::is_same<T, float2>::value || std::is_same<T, double2>::value) {
+            return beyond<greater>(magnitude(a), magnitude(b)) ? a : b;
+        } else if constexpr (std::is_same<T, unsigned char>::value) {
+            return beyond<greater>(b, a) ? b : a;
+        } else {
+            if (std::isnan(b)) return a;
+            if (std::isnan(a)) return b;
+            return beyond<greater>(b, a) ? b : a;
+        }
+    }
+};
+
+// A value with its 1-based position.
+template <class T>
+struct ranked {
+    T v;
+    float p;
+};
+
+// max or min with positions: a candidate strictly beyond takes over, equal
+// values (complex: equal parts) keep the smaller position, else a stays.
+template <bool greater, class T>
+struct ranked_op : in_order_finish<ranked_op<greater, T>> {
+    using part = ranked<T>;
+    static constexpr unsigned vector_threads = 256;
+    static constexpr bool cplx = std::is_same<T, float2>::value || std::is_same<T, double2>::value;
+    part start() const { return {extreme<greater>(T{}), 1.0f}; }
+    part member(const part &a, T x, uint64_t k) const { return merge(a, {x, float(k + 1)}); }
+    part merge(part a, const part &b) const {
+        bool ahead, same;
+        if constexpr (cplx) {
+            ahead = beyond<greater>(magnitude(b.v), magnitude(a.v));
+            same = b.v.x == a.v.x && b.v.y == a.v.y;
+        } else {
+            ahead = beyond<greater>(b.v, a.v);
+            same = b.v == a.v;
+        }
+        if (ahead) return b;
+        if (same && b.p < a.p) a.p = b.p;
+        return a;
+    }
+};
 
 // ------------------------------------------------------------------ element types
 
@@ -278,12 +436,13 @@ template <class In>
 std::vector<typename elem<In>::part> model_sum(const request &q, const std::vector<In> &host,
                                                int p) {
     using P = typename elem<In>::part;
+    const sum_op<P> op;
     if (q.kase == 'v') {
         auto element = [&](uint64_t k) { return elem<In>::get(host[k], p); };
-        return {vector_sum<P>(element, q.nelem)};
+        return {vector_fold(op, element, q.nelem)};
     }
     auto member = [&](uint64_t o, uint64_t k) { return elem<In>::get(host[q.index(o, k)], p); };
-    return results<P>(member, q.results(), q.len);
+    return results_of(op, member, q.results(), q.len);
 }
 
 // Checks every result of `q` over random data bit for bit against the model.
@@ -339,6 +498,18 @@ struct counting_ctx {
         o.alloc = &alloc;
         o.free = &release;
         ASSERT_EQ(torvane_thr_init(0, &o), 0);
+    }
+};
+
+// A device and a counting thread context that gives and takes back, with
+// no error stored.
+class ReduceTest : public ::testing::Test {
+protected:
+    testenv::device_env env;
+    void SetUp() override {
+        counting_ctx::install();
+        counting_ctx::fail_alloc = counting_ctx::fail_free = false;
+        torvane_clear_error();
     }
 };
 

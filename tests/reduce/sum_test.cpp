@@ -13,11 +13,7 @@ namespace {
 using namespace rmodel;
 
 template <class In>
-class SumModel : public ::testing::Test {
-protected:
-    testenv::device_env env;
-    void SetUp() override { counting_ctx::install(); }
-};
+class SumModel : public ReduceTest {};
 using elem_types = ::testing::Types<float, double, float2, double2, unsigned char>;
 TYPED_TEST_SUITE(SumModel, elem_types);
 
@@ -40,11 +36,7 @@ TYPED_TEST(SumModel, EveryCase) {
 
 // Results of one block, of 255 blocks (256 results of 131072 members: the
 // cap of the grid), and a mix across runs.
-class SumModelBig : public ::testing::Test {
-protected:
-    testenv::device_env env;
-    void SetUp() override { counting_ctx::install(); }
-};
+class SumModelBig : public ReduceTest {};
 
 TEST_F(SumModelBig, CapOfTheGrid) {
     for (const request &q : {columns(131072, 256), rows_of(256, 131072), slabs(64, 131072, 4)}) {

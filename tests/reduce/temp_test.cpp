@@ -11,15 +11,7 @@ namespace {
 
 using namespace rmodel;
 
-class SumTemporaries : public ::testing::Test {
-protected:
-    testenv::device_env env;
-    void SetUp() override {
-        counting_ctx::install();
-        counting_ctx::fail_alloc = counting_ctx::fail_free = false;
-        torvane_clear_error();
-    }
-};
+class SumTemporaries : public ReduceTest {};
 
 TEST_F(SumTemporaries, SizeFollowsThePlan) {
     struct row {

@@ -1,10 +1,10 @@
-// The double-precision workers of all; none yet, so every slot is empty and
-// the entry answers 6.
-#include "reduce_frame.h"
+// The double-precision workers of all: double and double complex input, with
+// the byte families of their second passes.
+#include "reduce_logical.h"
 
 namespace reduce {
-
-#define TV_DBL_ALL_SLOTS(c) {}
-TV_REDUCE_TABLE(double, dbl, all, slots_plain, TV_DBL_ALL_SLOTS)
-
+namespace {
+TV_LOGICAL_FAMILIES(all, all_rule)
+}  // namespace
+TV_REDUCE_TABLE(double, dbl, all, slots_plain, TV_LOGICAL_DBL_SLOTS)
 }  // namespace reduce

@@ -1,10 +1,10 @@
-// The single-precision workers of any; none yet, so every slot is empty and
-// the entry answers 6.
-#include "reduce_frame.h"
+// The single-precision workers of any: single, logical and single complex
+// input, with the byte families of their second passes.
+#include "reduce_logical.h"
 
 namespace reduce {
-
-#define TV_SGL_ANY_SLOTS(c) {}
-TV_REDUCE_TABLE(single, sgl, any, slots_plain, TV_SGL_ANY_SLOTS)
-
+namespace {
+TV_LOGICAL_FAMILIES(any, any_rule)
+}  // namespace
+TV_REDUCE_TABLE(single, sgl, any, slots_plain, TV_LOGICAL_SGL_SLOTS)
 }  // namespace reduce

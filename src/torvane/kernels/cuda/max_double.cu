@@ -1,10 +1,10 @@
-// The double-precision workers of max; none yet, so every slot is empty and
-// the entry answers 6.
-#include "reduce_frame.h"
+// The double-precision workers of max: double and double complex input, with
+// and without positions.
+#include "reduce_extremum.h"
 
 namespace reduce {
-
-#define TV_DBL_MAX_SLOTS(c) {}
-TV_REDUCE_TABLE(double, dbl, max, slots_idx, TV_DBL_MAX_SLOTS)
-
+namespace {
+TV_EXTREMUM_FAMILIES(max, true)
+}  // namespace
+TV_REDUCE_TABLE(double, dbl, max, slots_idx, TV_EXTREMUM_DBL_SLOTS)
 }  // namespace reduce

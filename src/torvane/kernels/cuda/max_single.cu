@@ -1,10 +1,10 @@
-// The single-precision workers of max; none yet, so every slot is empty and
-// the entry answers 6.
-#include "reduce_frame.h"
+// The single-precision workers of max: single, logical and single complex
+// input, positions for single and single complex.
+#include "reduce_extremum.h"
 
 namespace reduce {
-
-#define TV_SGL_MAX_SLOTS(c) {}
-TV_REDUCE_TABLE(single, sgl, max, slots_idx, TV_SGL_MAX_SLOTS)
-
+namespace {
+TV_EXTREMUM_FAMILIES(max, true)
+}  // namespace
+TV_REDUCE_TABLE(single, sgl, max, slots_idx, TV_EXTREMUM_SGL_SLOTS)
 }  // namespace reduce

@@ -2,16 +2,27 @@
 // plan of threads and blocks, the temporary from the thread context, the two
 // kernel passes, the host finish of short vectors and the kernels themselves.
 //
-// An operation supplies only a rule:
+// An operation supplies only a rule, which takes what it does not say from
+// rule_defaults:
 //   template <class In> static constexpr bool planned();  pick the kernel instance
 //                                   by the planned thread count (else B = 256)
 //   template <class P> static P start();                  start value
 //   static P combine(P acc, In x);  a member into a running value
 //   static P merge(P a, P b);       a lower thread's value with a higher one's
 //   static constexpr bool early_exit; static bool decided(P);  stop reading members
-//   static void finish(Out *out, const In *v, unsigned n);    host finish, n <= 256
+//   static constexpr bool positions;  partials are (value, position) pairs, and
+//                                   combine(P acc, In x, unsigned k) sees the
+//                                   member number k
+//   static constexpr bool own_finish; static void finish(Out *out, const In *v,
+//                                   unsigned n);  host arithmetic of its own;
+//                                   otherwise the host finish combines in order
 // and stamps its kernels and workers with TV_REDUCE_FAMILY. The partial type
-// is the worker's result type.
+// is the worker's result type, or the pair of it and a float position.
+//
+// Partials with positions lie apart: values, then positions, in temporaries
+// (nout*blocks values, then as many floats) and in a block's shared memory
+// (values in the static array, positions in the dynamic shared memory). The
+// second pass over them carries each position with its value.
 //
 // Kernels. A kernel instance for B threads computes, for every pair of result
 // o and part j, what B threads would: thread t combines the members
@@ -40,7 +51,6 @@
 namespace reduce {
 
 constexpr unsigned run_results = 65535;  // results per run: one grid holds 65535 blocks
-constexpr unsigned vector_host_max = 256;  // vectors up to this length finish on the host
 
 struct plan {
     unsigned threads;  // per block
@@ -56,10 +66,150 @@ inline plan plan_crd(unsigned n, unsigned m) {
     return {256, blocks < cap ? blocks : cap};
 }
 
-// Case v: n elements, one block of 128 threads per 256 elements, at most 256.
-inline plan plan_v(unsigned n) {
-    unsigned blocks = n / 256 + (n % 256 != 0);
-    return {128, blocks < 256 ? blocks : 256};
+// Case v: n elements, one block of `threads` threads per 2*threads elements,
+// at most 256; a vector of one block's elements finishes on the host.
+inline plan plan_v(unsigned n, unsigned threads) {
+    const unsigned per = 2 * threads;
+    unsigned blocks = n / per + (n % per != 0);
+    return {threads, blocks < 256 ? blocks : 256};
+}
+
+// ------------------------------------------------------------------ partials
+
+// A value and its 1-based position among the members of its result.
+template <class T>
+struct ranked {
+    T v;
+    float p;
+};
+
+// Where a kernel reads its members: an array of elements, or the values and
+// positions of partials with positions.
+template <class In>
+struct source {
+    const In *v;
+    DEV_HOSTDEV source(const In *values = nullptr) : v(values) {}
+    DEV_HOSTDEV In at(unsigned i) const { return v[i]; }
+    source shifted(size_t n) const { return source(v + n); }
+};
+template <class T>
+struct source<ranked<T>> {
+    const T *v;
+    const float *p;
+    DEV_HOSTDEV source(const T *values = nullptr, const float *pos = nullptr) : v(values), p(pos) {}
+    DEV_HOSTDEV ranked<T> at(unsigned i) const { return {v[i], p[i]}; }
+    source shifted(size_t n) const { return source(v + n, p + n); }
+};
+
+// Where partials and results go: the counterpart of source.
+template <class P>
+struct sink {
+    P *v;
+    static constexpr size_t bytes_per = sizeof(P);
+    DEV_HOSTDEV sink(P *values = nullptr) : v(values) {}
+    DEV_HOSTDEV void put(unsigned i, const P &x) const { v[i] = x; }
+    static sink from(void *out, float *) { return sink(static_cast<P *>(out)); }
+    static sink over(void *raw, size_t) { return sink(static_cast<P *>(raw)); }
+    sink shifted(size_t n) const { return sink(v + n); }
+    source<P> read() const { return source<P>(v); }
+};
+template <class T>
+struct sink<ranked<T>> {
+    T *v;
+    float *p;
+    static constexpr size_t bytes_per = sizeof(T) + sizeof(float);
+    DEV_HOSTDEV sink(T *values = nullptr, float *pos = nullptr) : v(values), p(pos) {}
+    DEV_HOSTDEV void put(unsigned i, const ranked<T> &x) const {
+        v[i] = x.v;
+        p[i] = x.p;
+    }
+    static sink from(void *out, float *idx) { return sink(static_cast<T *>(out), idx); }
+    // n values, then n positions, in one block.
+    static sink over(void *raw, size_t n) {
+        return sink(static_cast<T *>(raw),
+                    reinterpret_cast<float *>(static_cast<char *>(raw) + n * sizeof(T)));
+    }
+    sink shifted(size_t n) const { return sink(v + n, p + n); }
+    source<ranked<T>> read() const { return source<ranked<T>>(v, p); }
+};
+
+// A block's partials in shared memory: the static array holds the values; the
+// positions of pairs lie in the launch's dynamic shared memory.
+template <class P>
+struct shared_parts {
+    using stored = P;
+    P *v;
+    __device__ static shared_parts over(P *values) { return {values}; }
+    __device__ P get(unsigned i) const { return v[i]; }
+    __device__ void set(unsigned i, const P &x) const { v[i] = x; }
+};
+template <class T>
+struct shared_parts<ranked<T>> {
+    using stored = T;
+    T *v;
+    float *p;
+    __device__ static shared_parts over(T *values) {
+        DEV_DYNAMIC_SHARED(float, pos);
+        return {values, pos};
+    }
+    __device__ ranked<T> get(unsigned i) const { return {v[i], p[i]}; }
+    __device__ void set(unsigned i, const ranked<T> &x) const {
+        v[i] = x.v;
+        p[i] = x.p;
+    }
+};
+
+// A host copy of at most N elements of a source: the values first, the
+// positions of partials with positions by a second copy.
+template <class In, unsigned N>
+struct staged {
+    In v[N];
+    int values(const source<In> &s, unsigned n) {
+        return dev::memcpy_dtoh(v, s.v, size_t(n) * sizeof(In));
+    }
+    int rest(const source<In> &, unsigned) { return 0; }
+    In at(unsigned i) const { return v[i]; }
+};
+template <class T, unsigned N>
+struct staged<ranked<T>, N> {
+    T v[N];
+    float p[N];
+    int values(const source<ranked<T>> &s, unsigned n) {
+        return dev::memcpy_dtoh(v, s.v, size_t(n) * sizeof(T));
+    }
+    int rest(const source<ranked<T>> &s, unsigned n) {
+        return dev::memcpy_dtoh(p, s.p, size_t(n) * sizeof(float));
+    }
+    ranked<T> at(unsigned i) const { return {v[i], p[i]}; }
+};
+
+// What a rule has unless it says otherwise: the single-precision real and
+// logical workers pick their kernel by the planned thread count, the others
+// launch the instance for 256 threads; threads read every member; partials
+// are plain values; the host finish combines in order from the start value.
+struct rule_defaults {
+    template <class In>
+    static constexpr bool planned() {
+        return std::is_same<In, float>::value || std::is_same<In, unsigned char>::value;
+    }
+    static constexpr bool early_exit = false;
+    static constexpr bool positions = false;
+    static constexpr bool own_finish = false;
+    template <class P>
+    DEV_HOSTDEV static bool decided(const P &) {
+        return false;
+    }
+};
+
+// A member into a running value; rules with positions also see its number.
+template <class Rule, class P, class X>
+DEV_HOSTDEV inline P take(const P &acc, const X &x, unsigned k) {
+    if constexpr (Rule::positions) {
+        return Rule::combine(acc, x, k);
+    } else {
+        (void)k;
+        return Rule::combine(acc, x);
+    }
 }
 
 // ------------------------------------------------------------------ device side
@@ -93,7 +243,7 @@ struct read_ahead {
 // batch are issued before any of them is combined; each thread still
 // combines its own members in increasing order.
 template <class Rule, class Part, class In, unsigned G>
-__device__ inline void run_threads(Part (&acc)[G], const In *in, unsigned base, unsigned step,
+__device__ inline void run_threads(Part (&acc)[G], source<In> in, unsigned base, unsigned step,
                                    const unsigned (&k0)[G], unsigned kstep, unsigned len) {
     constexpr unsigned U = read_ahead<In, G>::value;
     unsigned cnt[G];
@@ -109,9 +259,11 @@ __device__ inline void run_threads(Part (&acc)[G], const In *in, unsigned base, 
     for (; least - i >= U; i += U) {
         In x[G][U];
         for (unsigned g = 0; g < G; ++g)
-            for (unsigned u = 0; u < U; ++u) x[g][u] = in[base + (k0[g] + (i + u) * kstep) * step];
+            for (unsigned u = 0; u < U; ++u)
+                x[g][u] = in.at(base + (k0[g] + (i + u) * kstep) * step);
         for (unsigned g = 0; g < G; ++g)
-            for (unsigned u = 0; u < U; ++u) acc[g] = Rule::combine(acc[g], x[g][u]);
+            for (unsigned u = 0; u < U; ++u)
+                acc[g] = take<Rule>(acc[g], x[g][u], k0[g] + (i + u) * kstep);
         if constexpr (Rule::early_exit) {
             bool settled = true;
             for (unsigned g = 0; g < G; ++g) settled = settled && Rule::decided(acc[g]);
@@ -122,10 +274,10 @@ __device__ inline void run_threads(Part (&acc)[G], const In *in, unsigned base, 
         In x[G][U] = {};
         for (unsigned g = 0; g < G; ++g)
             for (unsigned u = 0; u < U; ++u)
-                if (i + u < cnt[g]) x[g][u] = in[base + (k0[g] + (i + u) * kstep) * step];
+                if (i + u < cnt[g]) x[g][u] = in.at(base + (k0[g] + (i + u) * kstep) * step);
         for (unsigned g = 0; g < G; ++g)
             for (unsigned u = 0; u < U; ++u)
-                if (i + u < cnt[g]) acc[g] = Rule::combine(acc[g], x[g][u]);
+                if (i + u < cnt[g]) acc[g] = take<Rule>(acc[g], x[g][u], k0[g] + (i + u) * kstep);
         if constexpr (Rule::early_exit) {
             bool settled = true;
             for (unsigned g = 0; g < G; ++g)
@@ -150,7 +302,7 @@ __device__ inline Part halving(const Part (&a)[G]) {
 // The threads t = tl + L*m of one result that one hardware thread runs, for
 // m = M0, M0 + D, ..., merged in the order of the block's halving.
 template <class Rule, class S, unsigned N, unsigned D, unsigned M0, class Part, class In>
-__device__ inline Part thread_values(const In *in, unsigned base, unsigned step, unsigned kfirst,
+__device__ inline Part thread_values(source<In> in, unsigned base, unsigned step, unsigned kfirst,
                                      unsigned kstep, unsigned len) {
     if constexpr (N == S::G) {
         Part acc[S::G];
@@ -178,9 +330,9 @@ __device__ inline void settle() {
 }
 
 template <class Rule, unsigned R, unsigned P, unsigned s, class Part>
-__device__ inline void halve_shared(Part *sh, unsigned tid, unsigned tl) {
+__device__ inline void halve_shared(const shared_parts<Part> &sh, unsigned tid, unsigned tl) {
     if constexpr (s >= 1) {
-        if (tl < s) sh[tid] = Rule::merge(sh[tid], sh[tid + R * s]);
+        if (tl < s) sh.set(tid, Rule::merge(sh.get(tid), sh.get(tid + R * s)));
         if constexpr (s > 1) settle<P, R * s>();
         halve_shared<Rule, R, P, s / 2>(sh, tid, tl);
     }
@@ -189,10 +341,11 @@ __device__ inline void halve_shared(Part *sh, unsigned tid, unsigned tl) {
 // One block: results first + o for o = (block / blocks)*R + (thread mod R)
 // below nres, part j = block mod blocks; writes dst[o*blocks + j].
 template <unsigned B, unsigned R, class Rule, class Part, class In>
-__device__ inline void block_reduce(Part *dst, const In *in, layout lay, unsigned len,
+__device__ inline void block_reduce(sink<Part> dst, source<In> in, layout lay, unsigned len,
                                     unsigned blocks, unsigned nres, unsigned first) {
     using S = shape<B, R>;
-    __shared__ Part sh[S::P];
+    __shared__ typename shared_parts<Part>::stored values[S::P];
+    const shared_parts<Part> sh = shared_parts<Part>::over(values);
     const unsigned tid = threadIdx.x, tl = tid / R;
     const unsigned j = blockIdx.x % blocks;
     const unsigned o = blockIdx.x / blocks * R + tid % R;
@@ -203,10 +356,10 @@ __device__ inline void block_reduce(Part *dst, const In *in, layout lay, unsigne
         acc = thread_values<Rule, S, S::V, 1, 0, Part>(in, base, lay.step, j * B + tl, blocks * B,
                                                        len);
     }
-    sh[tid] = acc;
+    sh.set(tid, acc);
     settle<S::P, S::P>();
     halve_shared<Rule, R, S::P, S::L / 2>(sh, tid, tl);
-    if (tl == 0 && o < nres) dst[o * blocks + j] = sh[tid];
+    if (tl == 0 && o < nres) dst.put(o * blocks + j, sh.get(tid));
 }
 
 // ------------------------------------------------------------------ host side
@@ -270,101 +423,124 @@ static inline pkrError release_temporary(void *t, pkrError code) {
     return thr_geterror();
 }
 
-// The workers of one operation, result type Out (also the partial type) and
-// input type In. K launches the operation's kernels.
+// The workers of one operation, result type Out and input type In. K
+// launches the operation's kernels. The partial type is Out, or Out with a
+// position for rules with positions; the second pass reads partials (In = Part).
 template <class Rule, class K, class Out, class In>
 struct family {
-    using Part = Out;
-    using next = family<Rule, K, Part, Part>;  // the second pass and the vector's next level
+    using Part = std::conditional_t<Rule::positions, ranked<Out>, Out>;
+    using next = family<Rule, K, Out, Part>;  // the second pass and the vector's next level
+    using dst_t = sink<Part>;
+    using src_t = source<In>;
     static constexpr bool planned = Rule::template planned<In>();
+    // Vector blocks: 256 threads with positions, else 128; each block takes
+    // twice its threads' elements, and so many or fewer finish on the host.
+    static constexpr unsigned vector_threads = Rule::positions ? 256 : 128;
+    static constexpr size_t shared_per_thread = dst_t::bytes_per;
 
     // Case v: n elements, the result in host memory.
-    static pkrError impl_v(Out *out, const In *in, Part *tmp, unsigned n) {
-        const plan pl = plan_v(n);
+    static pkrError impl_v(dst_t out, src_t in, dst_t tmp, unsigned n) {
+        const plan pl = plan_v(n, vector_threads);
         if (pl.blocks == 1) return finish(out, in, n);
-        Part *t = tmp;
-        if (!t && !(t = static_cast<Part *>(take_temporary(size_t(pl.blocks) * sizeof(Part)))))
-            return no_temporary();
-        K::template v<128, In, Part>(dim3(pl.blocks), dim3(pl.threads),
-                                     pl.threads * sizeof(Part), t, in, n);
-        const pkrError e = next::impl_v(out, t, t, pl.blocks);
-        return tmp ? e : release_temporary(t, e);
+        dst_t t = tmp;
+        if (!t.v) {
+            void *raw = take_temporary(size_t(pl.blocks) * dst_t::bytes_per);
+            if (!raw) return no_temporary();
+            t = dst_t::over(raw, pl.blocks);
+        }
+        K::template v<vector_threads, In, Part>(dim3(pl.blocks), dim3(pl.threads),
+                                                pl.threads * shared_per_thread, t, in, n);
+        const pkrError e = next::impl_v(out, t.read(), t, pl.blocks);
+        return tmp.v ? e : release_temporary(t.v, e);
     }
 
     // Case c: nout results of nelem / nout contiguous members.
-    static pkrError impl_c(Out *out, const In *in, Part *tmp, unsigned nout, unsigned nelem) {
+    static pkrError impl_c(dst_t out, src_t in, dst_t tmp, unsigned nout, unsigned nelem) {
         const unsigned len = nelem / nout;
         const plan pl = plan_crd(len, nout);
-        return passes(out, tmp, nout, pl, [&](Part *dst) {
+        return passes(out, tmp, nout, pl, [&](dst_t dst) {
             launch_c(planned ? size_index(pl.threads) : 8, tile_for(1, len, nout), pl.blocks,
-                     pl.threads * sizeof(Part), dst, in, nout, len);
+                     pl.threads * shared_per_thread, dst, in, nout, len);
         });
     }
 
     // Case d: nelem / len results from result `first` on, members stride apart.
-    static pkrError impl_d(Out *out, const In *in, Part *tmp, unsigned len, unsigned nelem,
+    static pkrError impl_d(dst_t out, src_t in, dst_t tmp, unsigned len, unsigned nelem,
                            unsigned stride, unsigned first) {
         const unsigned nout = nelem / len;
         const plan pl = plan_crd(len, nout);
-        return passes(out, tmp, nout, pl, [&](Part *dst) {
+        return passes(out, tmp, nout, pl, [&](dst_t dst) {
             launch_d(planned ? size_index(pl.threads) : 8, tile_for(stride, len, nout), pl.blocks,
-                     pl.threads * sizeof(Part), dst, in, len, stride, first, nout);
+                     pl.threads * shared_per_thread, dst, in, len, stride, first, nout);
         });
     }
 
     // Case r: nout results from result `first` on, in groups of pre, slab apart.
-    static pkrError impl_r(Out *out, const In *in, Part *tmp, unsigned nout, unsigned nelem,
+    static pkrError impl_r(dst_t out, src_t in, dst_t tmp, unsigned nout, unsigned nelem,
                            unsigned pre, unsigned stride, unsigned slab, unsigned first) {
         const unsigned len = nelem / nout;
         const plan pl = plan_crd(len, nout);
-        return passes(out, tmp, nout, pl, [&](Part *dst) {
+        return passes(out, tmp, nout, pl, [&](dst_t dst) {
             launch_r(planned ? size_index(pl.threads) : 8, tile_for(pre, len, nout), pl.blocks,
-                     pl.threads * sizeof(Part), dst, in, len, stride, pre, slab, first, nout);
+                     pl.threads * shared_per_thread, dst, in, len, stride, pre, slab, first,
+                     nout);
         });
     }
 
     // The table entries: the record's counts, in runs the grid can hold. Runs
     // of cases d and r address their members from the run's first result, so
     // a run may start anywhere in a group.
-    static pkrError entry_v(param_t p) { return impl_v(out_of(p), in_of(p), nullptr, p.nelem); }
+    static pkrError entry_v(param_t p) { return impl_v(out_of(p), in_of(p), {}, p.nelem); }
     static pkrError entry_c(param_t p) {
-        Out *out = out_of(p);
-        const In *in = in_of(p);
+        const dst_t out = out_of(p);
+        const src_t in = in_of(p);
         const unsigned count = p.nelem / p.len;
-        if (count < run_results) return impl_c(out, in, nullptr, count, p.nelem);
+        if (count < run_results) return impl_c(out, in, {}, count, p.nelem);
         return in_runs(count, [&](unsigned o0, unsigned m) {
-            return impl_c(out + o0, in + size_t(o0) * p.len, nullptr, m, m * p.len);
+            return impl_c(out.shifted(o0), in.shifted(size_t(o0) * p.len), {}, m, m * p.len);
         });
     }
     static pkrError entry_d(param_t p) {
-        Out *out = out_of(p);
-        const In *in = in_of(p);
+        const dst_t out = out_of(p);
+        const src_t in = in_of(p);
         const unsigned count = p.nelem / p.len;
-        if (count < run_results) return impl_d(out, in, nullptr, p.len, p.nelem, p.stride, 0);
+        if (count < run_results) return impl_d(out, in, {}, p.len, p.nelem, p.stride, 0);
         return in_runs(count, [&](unsigned o0, unsigned m) {
-            return impl_d(out + o0, in, nullptr, p.len, m * p.len, p.stride, o0);
+            return impl_d(out.shifted(o0), in, {}, p.len, m * p.len, p.stride, o0);
         });
     }
     static pkrError entry_r(param_t p) {
-        Out *out = out_of(p);
-        const In *in = in_of(p);
+        const dst_t out = out_of(p);
+        const src_t in = in_of(p);
         const unsigned len = p.nelem / p.nout;
         if (p.nout < run_results)
-            return impl_r(out, in, nullptr, p.nout, p.nelem, p.pre, p.stride, p.slab, 0);
+            return impl_r(out, in, {}, p.nout, p.nelem, p.pre, p.stride, p.slab, 0);
         return in_runs(p.nout, [&](unsigned o0, unsigned m) {
-            return impl_r(out + o0, in, nullptr, m, m * len, p.pre, p.stride, p.slab, o0);
+            return impl_r(out.shifted(o0), in, {}, m, m * len, p.pre, p.stride, p.slab, o0);
         });
     }
 
 private:
-    static Out *out_of(const param_t &p) { return static_cast<Out *>(p.out); }
-    static const In *in_of(const param_t &p) { return static_cast<const In *>(p.in); }
+    static dst_t out_of(const param_t &p) { return dst_t::from(p.out, p.idx); }
+    static src_t in_of(const param_t &p) { return src_t(static_cast<const In *>(p.in)); }
 
-    // Vector finish: the n <= 256 elements to the host, then the rule's arithmetic.
-    static pkrError finish(Out *out, const In *in, unsigned n) {
-        In buf[vector_host_max];
-        if (dev::memcpy_dtoh(buf, in, size_t(n) * sizeof(In)) != 0) return 7;
-        Rule::finish(out, buf, n);
+    // Vector finish: the n elements to the host (values, then the positions
+    // they carry), then the rule's arithmetic from the start value, which the
+    // result holds from the first copy on.
+    static pkrError finish(dst_t out, src_t in, unsigned n) {
+        staged<In, 2 * vector_threads> buf;
+        if (buf.values(in, n) != 0) return 7;
+        Part acc = Rule::template start<Part>();
+        out.put(0, acc);
+        if (buf.rest(in, n) != 0) return 7;
+        if constexpr (Rule::own_finish) {
+            Rule::finish(out.v, buf.v, n);
+        } else {
+            for (unsigned i = 0; i < n; ++i) {
+                acc = take<Rule>(acc, buf.at(i), i);
+                out.put(0, acc);
+            }
+        }
         return 0;
     }
 
@@ -373,24 +549,31 @@ private:
     // launch that is refused is not examined: the second pass reads whatever
     // the temporary holds and the runtime keeps the error pending.
     template <class Launch>
-    static pkrError passes(Out *out, Part *tmp, unsigned nout, const plan &pl, Launch &&first) {
+    static pkrError passes(dst_t out, dst_t tmp, unsigned nout, const plan &pl, Launch &&first) {
         if (pl.blocks == 1) {
             first(out);
             return 0;
         }
         const unsigned parts = nout * pl.blocks;
-        Part *t = tmp;
-        if (!t && !(t = static_cast<Part *>(take_temporary(size_t(parts) * sizeof(Part)))))
-            return no_temporary();
+        dst_t t = tmp;
+        if (!t.v) {
+            void *raw = take_temporary(size_t(parts) * dst_t::bytes_per);
+            if (!raw) return no_temporary();
+            t = dst_t::over(raw, parts);
+        }
         first(t);
-        const pkrError e = next::impl_c(out, t, t, nout, parts);
-        return tmp ? e : release_temporary(t, e);
+        const pkrError e = next::impl_c(out, t.read(), t, nout, parts);
+        return tmp.v ? e : release_temporary(t.v, e);
     }
 
     // Kernel instances, by block size 1, 2, 4, ..., 512; every one is built,
-    // the workers launch the one for their planned count (planned rules) or 256.
+    // the workers launch the one for their planned count (planned rules) or
+    // 256. Position kernels exist for 256 threads only.
+    using sizes = std::conditional_t<Rule::positions, std::index_sequence<8>,
+                                     std::make_index_sequence<10>>;
+    static unsigned table_index(unsigned i) { return Rule::positions ? 0 : i; }
     template <unsigned B>
-    static void at_c(unsigned tile, unsigned blocks, size_t shared, Part *dst, const In *in,
+    static void at_c(unsigned tile, unsigned blocks, size_t shared, dst_t dst, src_t in,
                      unsigned nout, unsigned len) {
         with_tile(B == 256 ? tile : 1, [&](auto r) {
             constexpr unsigned R = B == 256 ? decltype(r)::value : 1;
@@ -399,7 +582,7 @@ private:
         });
     }
     template <unsigned B>
-    static void at_d(unsigned tile, unsigned blocks, size_t shared, Part *dst, const In *in,
+    static void at_d(unsigned tile, unsigned blocks, size_t shared, dst_t dst, src_t in,
                      unsigned len, unsigned stride, unsigned first, unsigned nres) {
         with_tile(B == 256 ? tile : 1, [&](auto r) {
             constexpr unsigned R = B == 256 ? decltype(r)::value : 1;
@@ -408,7 +591,7 @@ private:
         });
     }
     template <unsigned B>
-    static void at_r(unsigned tile, unsigned blocks, size_t shared, Part *dst, const In *in,
+    static void at_r(unsigned tile, unsigned blocks, size_t shared, dst_t dst, src_t in,
                      unsigned len, unsigned stride, unsigned pre, unsigned slab, unsigned first,
                      unsigned nres) {
         with_tile(B == 256 ? tile : 1, [&](auto r) {
@@ -437,20 +620,20 @@ private:
         static constexpr fn table[] = {&at_r<(1u << I)>...};
         table[i](a...);
     }
-    static void launch_c(unsigned i, unsigned tile, unsigned blocks, size_t shared, Part *dst,
-                         const In *in, unsigned nout, unsigned len) {
-        by_size_c(i, std::make_index_sequence<10>{}, tile, blocks, shared, dst, in, nout, len);
+    static void launch_c(unsigned i, unsigned tile, unsigned blocks, size_t shared, dst_t dst,
+                         src_t in, unsigned nout, unsigned len) {
+        by_size_c(table_index(i), sizes{}, tile, blocks, shared, dst, in, nout, len);
     }
-    static void launch_d(unsigned i, unsigned tile, unsigned blocks, size_t shared, Part *dst,
-                         const In *in, unsigned len, unsigned stride, unsigned first,
+    static void launch_d(unsigned i, unsigned tile, unsigned blocks, size_t shared, dst_t dst,
+                         src_t in, unsigned len, unsigned stride, unsigned first,
                          unsigned nres) {
-        by_size_d(i, std::make_index_sequence<10>{}, tile, blocks, shared, dst, in, len, stride,
+        by_size_d(table_index(i), sizes{}, tile, blocks, shared, dst, in, len, stride,
                   first, nres);
     }
-    static void launch_r(unsigned i, unsigned tile, unsigned blocks, size_t shared, Part *dst,
-                         const In *in, unsigned len, unsigned stride, unsigned pre, unsigned slab,
+    static void launch_r(unsigned i, unsigned tile, unsigned blocks, size_t shared, dst_t dst,
+                         src_t in, unsigned len, unsigned stride, unsigned pre, unsigned slab,
                          unsigned first, unsigned nres) {
-        by_size_r(i, std::make_index_sequence<10>{}, tile, blocks, shared, dst, in, len, stride,
+        by_size_r(table_index(i), sizes{}, tile, blocks, shared, dst, in, len, stride,
                   pre, slab, first, nres);
     }
 };
@@ -458,88 +641,99 @@ private:
 }  // namespace reduce
 
 // The kernels and table workers of one operation family `name` (sum, sum_cplx,
-// ...) with rule `Rule`. Kernels name_v_d (only B = 128 launched), name_c_d,
-// name_d_d and name_r_d are templates over B, input and result type, those of
-// c, d and r also over the results per block; d and r take the absolute
-// number of the run's first result and the run's result count after the
-// arguments of the other cases. Workers name_v, name_c, name_d and name_r,
-// templates over result and input type, are what the dispatch tables hold.
-#define TV_REDUCE_FAMILY(name, Rule)                                                           \
+// ...) with rule `Rule`; `sfx` (empty, or _idx for positions) follows the case
+// letter in every name. Kernels name_v_d (only the vector block size is
+// launched), name_c_d, name_d_d and name_r_d are templates over B, input and
+// partial type, those of c, d and r also over the results per block; d and r
+// take the absolute number of the run's first result and the run's result
+// count after the arguments of the other cases. Workers name_v, name_c, name_d
+// and name_r, templates over result and input type, are what the dispatch
+// tables hold.
+#define TV_REDUCE_FAMILY(name, Rule) TV_REDUCE_FAMILY_AS(name, , Rule)
+#define TV_REDUCE_FAMILY_AS(name, sfx, Rule)                                                   \
     template <unsigned B, class In, class Out>                                                 \
-    __global__ void name##_v_d(Out *dst, const In *in, unsigned n) {                           \
+    __global__ void name##_v##sfx##_d(::reduce::sink<Out> dst, ::reduce::source<In> in,       \
+                                      unsigned n) {                                            \
         ::reduce::block_reduce<B, 1, Rule, Out, In>(dst, in, ::reduce::layout{1, 0, 1}, n,     \
                                                     gridDim.x, 1, 0);                          \
     }                                                                                          \
     template <unsigned B, class In, class Out, unsigned R = 1>                                 \
-    __global__ void name##_c_d(Out *dst, const In *in, unsigned nout, unsigned len) {          \
+    __global__ void name##_c##sfx##_d(::reduce::sink<Out> dst, ::reduce::source<In> in,       \
+                                      unsigned nout, unsigned len) {                           \
         ::reduce::block_reduce<B, R, Rule, Out, In>(dst, in, ::reduce::layout{1, len, 1}, len, \
                                                     gridDim.x / ((nout + R - 1) / R), nout, 0); \
     }                                                                                          \
     template <unsigned B, class In, class Out, unsigned R = 1>                                 \
-    __global__ void name##_d_d(Out *dst, const In *in, unsigned len, unsigned stride,          \
-                               unsigned blocks, unsigned first, unsigned nout) {               \
+    __global__ void name##_d##sfx##_d(::reduce::sink<Out> dst, ::reduce::source<In> in,       \
+                                      unsigned len, unsigned stride, unsigned blocks,          \
+                                      unsigned first, unsigned nout) {                         \
         ::reduce::block_reduce<B, R, Rule, Out, In>(                                           \
             dst, in, ::reduce::layout{stride, stride * len, stride}, len, blocks, nout, first);   \
     }                                                                                          \
     template <unsigned B, class In, class Out, unsigned R = 1>                                 \
-    __global__ void name##_r_d(Out *dst, const In *in, unsigned len, unsigned stride,          \
-                               unsigned blocks, unsigned pre, unsigned slab, unsigned first,   \
-                               unsigned nout) {                                                \
+    __global__ void name##_r##sfx##_d(::reduce::sink<Out> dst, ::reduce::source<In> in,       \
+                                      unsigned len, unsigned stride, unsigned blocks,          \
+                                      unsigned pre, unsigned slab, unsigned first,             \
+                                      unsigned nout) {                                         \
         ::reduce::block_reduce<B, R, Rule, Out, In>(                                           \
             dst, in, ::reduce::layout{pre, slab, stride}, len, blocks, nout, first);           \
     }                                                                                          \
-    struct name##_kernels {                                                                    \
+    struct name##sfx##_kernels {                                                               \
+        template <class P>                                                                     \
+        using dst_t = ::reduce::sink<P>;                                                       \
+        template <class X>                                                                     \
+        using src_t = ::reduce::source<X>;                                                     \
         template <unsigned B, class In, class Out>                                             \
-        static void v(dim3 g, dim3 b, size_t sh, Out *dst, const In *in, unsigned n) {         \
-            ::dev::launch(&name##_v_d<B, In, Out>, g, b, sh, dst, in, n);                      \
+        static void v(dim3 g, dim3 b, size_t sh, dst_t<Out> dst, src_t<In> in, unsigned n) {   \
+            ::dev::launch(&name##_v##sfx##_d<B, In, Out>, g, b, sh, dst, in, n);               \
         }                                                                                      \
         template <unsigned B, class In, class Out, unsigned R>                                 \
-        static void c(dim3 g, dim3 b, size_t sh, Out *dst, const In *in, unsigned nout,        \
+        static void c(dim3 g, dim3 b, size_t sh, dst_t<Out> dst, src_t<In> in, unsigned nout,  \
                       unsigned len) {                                                          \
-            ::dev::launch(&name##_c_d<B, In, Out, R>, g, b, sh, dst, in, nout, len);           \
+            ::dev::launch(&name##_c##sfx##_d<B, In, Out, R>, g, b, sh, dst, in, nout, len);    \
         }                                                                                      \
         template <unsigned B, class In, class Out, unsigned R>                                 \
-        static void d(dim3 g, dim3 b, size_t sh, Out *dst, const In *in, unsigned len,         \
+        static void d(dim3 g, dim3 b, size_t sh, dst_t<Out> dst, src_t<In> in, unsigned len,   \
                       unsigned stride, unsigned blocks, unsigned first, unsigned nout) {       \
-            ::dev::launch(&name##_d_d<B, In, Out, R>, g, b, sh, dst, in, len, stride, blocks,  \
-                          first, nout);                                                        \
+            ::dev::launch(&name##_d##sfx##_d<B, In, Out, R>, g, b, sh, dst, in, len, stride,   \
+                          blocks, first, nout);                                                \
         }                                                                                      \
         template <unsigned B, class In, class Out, unsigned R>                                 \
-        static void r(dim3 g, dim3 b, size_t sh, Out *dst, const In *in, unsigned len,         \
+        static void r(dim3 g, dim3 b, size_t sh, dst_t<Out> dst, src_t<In> in, unsigned len,   \
                       unsigned stride, unsigned blocks, unsigned pre, unsigned slab,           \
                       unsigned first, unsigned nout) {                                         \
-            ::dev::launch(&name##_r_d<B, In, Out, R>, g, b, sh, dst, in, len, stride, blocks,  \
-                          pre, slab, first, nout);                                             \
+            ::dev::launch(&name##_r##sfx##_d<B, In, Out, R>, g, b, sh, dst, in, len, stride,   \
+                          blocks, pre, slab, first, nout);                                     \
         }                                                                                      \
     };                                                                                         \
     template <class Out, class In>                                                             \
-    using name##_family = ::reduce::family<Rule, name##_kernels, Out, In>;                     \
+    using name##sfx##_family = ::reduce::family<Rule, name##sfx##_kernels, Out, In>;           \
     template <class Out, class In>                                                             \
-    pkrError name##_v(::reduce::param_t p) {                                                   \
-        return name##_family<Out, In>::entry_v(p);                                             \
+    pkrError name##_v##sfx(::reduce::param_t p) {                                              \
+        return name##sfx##_family<Out, In>::entry_v(p);                                        \
     }                                                                                          \
     template <class Out, class In>                                                             \
-    pkrError name##_c(::reduce::param_t p) {                                                   \
-        return name##_family<Out, In>::entry_c(p);                                             \
+    pkrError name##_c##sfx(::reduce::param_t p) {                                              \
+        return name##sfx##_family<Out, In>::entry_c(p);                                        \
     }                                                                                          \
     template <class Out, class In>                                                             \
-    pkrError name##_d(::reduce::param_t p) {                                                   \
-        return name##_family<Out, In>::entry_d(p);                                             \
+    pkrError name##_d##sfx(::reduce::param_t p) {                                              \
+        return name##sfx##_family<Out, In>::entry_d(p);                                        \
     }                                                                                          \
     template <class Out, class In>                                                             \
-    pkrError name##_r(::reduce::param_t p) {                                                   \
-        return name##_family<Out, In>::entry_r(p);                                             \
+    pkrError name##_r##sfx(::reduce::param_t p) {                                              \
+        return name##sfx##_family<Out, In>::entry_r(p);                                        \
     }
 
 // The four rows of one top table (`top` double or single, `prefix` dbl or sgl)
-// and the table itself; SLOTS(case) gives a row's initialiser. At namespace
-// reduce scope, after the operation's families.
-#define TV_REDUCE_TABLE(top, prefix, op, nslots, SLOTS)                 \
-    namespace {                                                         \
-    const worker_fn prefix##_##op##_v[nslots] = SLOTS(v);               \
-    const worker_fn prefix##_##op##_c[nslots] = SLOTS(c);               \
-    const worker_fn prefix##_##op##_d[nslots] = SLOTS(d);               \
-    const worker_fn prefix##_##op##_r[nslots] = SLOTS(r);               \
-    }                                                                   \
+// and the table itself; SLOTS(op, case) gives a row's initialiser. At
+// namespace reduce scope, after the operation's families.
+#define TV_REDUCE_TABLE(top, prefix, op, nslots, SLOTS)                      \
+    namespace {                                                              \
+    const worker_fn prefix##_##op##_v[nslots] = SLOTS(op, v);                \
+    const worker_fn prefix##_##op##_c[nslots] = SLOTS(op, c);                \
+    const worker_fn prefix##_##op##_d[nslots] = SLOTS(op, d);                \
+    const worker_fn prefix##_##op##_r[nslots] = SLOTS(op, r);                \
+    }                                                                        \
     const row_t top##_##op##_fns[4] = {prefix##_##op##_v, prefix##_##op##_c, \
                                        prefix##_##op##_d, prefix##_##op##_r};

@@ -16,18 +16,8 @@ static_assert(std::numeric_limits<long double>::digits == 64,
               "the host finish of sum needs a long double with a 64-bit significand");
 #endif
 
-struct sum_rule {
-    // The single-precision real and logical workers pick their kernel by the
-    // planned thread count; the others launch the instance for 256 threads.
-    template <class In>
-    static constexpr bool planned() {
-        return std::is_same<In, float>::value || std::is_same<In, unsigned char>::value;
-    }
-    static constexpr bool early_exit = false;
-    template <class P>
-    DEV_HOSTDEV static bool decided(const P &) {
-        return false;
-    }
+struct sum_rule : rule_defaults {
+    static constexpr bool own_finish = true;
 
     template <class P>
     DEV_HOSTDEV static P start() {

@@ -7,10 +7,10 @@ TV_REDUCE_FAMILY(sum, sum_rule)
 TV_REDUCE_FAMILY(sum_cplx, sum_rule)
 }  // namespace
 
-#define TV_DBL_SUM_SLOTS(c)                                                              \
-    {                                                                                    \
-        &sum_##c<double, double>, nullptr, nullptr, nullptr,                             \
-            &sum_cplx_##c<double2, double2>, nullptr, nullptr                            \
+#define TV_DBL_SUM_SLOTS(op, c)                                \
+    {                                                          \
+        &op##_##c<double, double>, nullptr, nullptr, nullptr,  \
+            &op##_cplx_##c<double2, double2>, nullptr, nullptr \
     }
 TV_REDUCE_TABLE(double, dbl, sum, slots_plain, TV_DBL_SUM_SLOTS)
 

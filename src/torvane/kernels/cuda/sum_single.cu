@@ -8,10 +8,10 @@ TV_REDUCE_FAMILY(sum, sum_rule)
 TV_REDUCE_FAMILY(sum_cplx, sum_rule)
 }  // namespace
 
-#define TV_SGL_SUM_SLOTS(c)                                                              \
-    {                                                                                    \
-        &sum_##c<float, float>, &sum_##c<float, unsigned char>, nullptr, nullptr,        \
-            &sum_cplx_##c<float2, float2>, nullptr, nullptr                              \
+#define TV_SGL_SUM_SLOTS(op, c)                                                     \
+    {                                                                               \
+        &op##_##c<float, float>, &op##_##c<float, unsigned char>, nullptr, nullptr, \
+            &op##_cplx_##c<float2, float2>, nullptr, nullptr                        \
     }
 TV_REDUCE_TABLE(single, sgl, sum, slots_plain, TV_SGL_SUM_SLOTS)
 

@@ -31,6 +31,7 @@ struct driver_call {
         lock = std::unique_lock<std::mutex>(G().m);
         if (!error && !G().driver_initialized) error = err_not_initialized;
         if (!error && needs_context && !current_context()) error = err_invalid_context;
+        if (!error && needs_context) error = context_fault();
     }
 };
 constexpr fault_kind no_fault = fault_kind::count_;

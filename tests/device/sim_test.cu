@@ -3,6 +3,7 @@
 // the SIMDEV_* environment and AddressSanitizer reports.
 #include "device/kernel.h"
 #include "support/devenv.h"
+#include "torvane.h"
 
 #include <gtest/gtest.h>
 
@@ -177,6 +178,44 @@ __global__ void idioms(int *out, int *lock, unsigned *count, int *partial) {
     unsigned top = __reduce_max_sync(0xffffffffu, t);
     if (lane == 0) atomicAdd(&out[7], int(top));
 }
+
+// What each block finds in static shared memory before writing it.
+__global__ void shared_first_read(int *out) {
+    __shared__ int s[32];
+    unsigned t = threadIdx.x;
+    out[blockIdx.x * 32 + t] = s[t];
+    __syncthreads();
+    s[t] = int(blockIdx.x);
+}
+
+__global__ void big_static_shared(int *out) {
+    __shared__ char big[40 * 1024];
+    big[threadIdx.x] = 1;
+    out[0] = big[0];
+}
+
+__global__ void shared_through_pointer(int i) {
+    __shared__ int s[16];
+    int *p = s;
+    p[i] = 1;
+}
+
+#if TEST_TSAN
+// Data races that no thread order shows.
+__global__ void racy_count(int *c) { *c += 1; }
+__global__ void racy_histogram(int *out) {
+    __shared__ int h[4];
+    unsigned t = threadIdx.x;
+    if (t < 4) h[t] = 0;
+    __syncthreads();
+    h[t % 4]++;
+    __syncthreads();
+    if (t < 4) out[t] = h[t];
+}
+__global__ void racy_check_then_set(int *flag) {
+    if (*flag == 0) *flag = int(threadIdx.x) + 1;
+}
+#endif
 
 __global__ void spin_on_flag(int *flag) {
     if (threadIdx.x == 0)
@@ -892,9 +931,130 @@ TEST(SimEnvironment, NoDevicesAndAFailingInit) {
     EXPECT_EQ(n, 0);
 }
 
+// ------------------------------------------------------------ static shared memory
+
+class SimShared : public testenv::DeviceTest {};
+
+TEST_F(SimShared, EveryBlockStartsWithThePoisonPattern) {
+    const unsigned blocks = 40;  // several blocks per host thread
+    int *d = device_alloc<int>(blocks * 32);
+    ASSERT_EQ(dev::launch(shared_first_read, dim3(blocks), dim3(32), 0, d), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    for (int v : from_device(d, blocks * 32)) ASSERT_EQ(v, -1);
+    std::vector<int> fresh = from_device(device_alloc<int>(4), 4);  // new device memory too
+    EXPECT_EQ(fresh, std::vector<int>(4, -1));
+}
+
+TEST_F(SimShared, CountsTowardTheLimit) {
+    int *d = device_alloc<int>(1);
+    EXPECT_EQ(dev::launch(big_static_shared, dim3(1), dim3(32), 8 * 1024, d), 0);
+    EXPECT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(dev::launch(big_static_shared, dim3(1), dim3(32), 8 * 1024 + 1, d),
+              dev::err_invalid_configuration);
+    EXPECT_EQ(dev::get_last_error(), dev::err_invalid_configuration);
+    device_free(d);
+}
+
+#if !TEST_ASAN
+TEST_F(SimShared, AWritePastAnArrayIsALaunchFailure) {
+    EXPECT_EQ(dev::launch(shared_through_pointer, dim3(1), dim3(1), 0, 15), 0);
+    EXPECT_EQ(dev::synchronize(), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(dev::launch(shared_through_pointer, dim3(1), dim3(1), 0, 16), 0);
+    EXPECT_EQ(dev::synchronize(), dev::err_launch_failed);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("kernel shared_through_pointer, block (0,0,0) of (1,1,1) threads: a write "
+                       "past static shared array s"),
+              std::string::npos)
+        << err;
+}
+#endif
+
+// ------------------------------------------------------------ ThreadSanitizer
+
+#if TEST_TSAN
+TEST(SimRaceTest, RacesBetweenThreadsAreReportedInEveryOrder) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct row {
+        const char *what;
+        void (*kernel)(int *);
+    };
+    const row rows[] = {
+        {"c += 1", racy_count},
+        {"h[k]++ in shared memory", racy_histogram},
+        {"check, then set", racy_check_then_set},
+        {"a missing barrier", neighbour<false>},
+    };
+    for (const row &r : rows)
+        for (sim::order o : {sim::order::forward, sim::order::reverse}) {
+            SCOPED_TRACE(testing::Message() << r.what << " in order " << int(o));
+            EXPECT_EXIT(
+                {
+                    testenv::device_env env;
+                    sim::set_thread_order(o);
+                    int *d = to_device(std::vector<int>(64, 0));
+                    dev::launch(r.kernel, dim3(1), dim3(64), 0, d);
+                    dev::synchronize();
+                    std::exit(0);
+                },
+                testing::ExitedWithCode(66), "ThreadSanitizer: data race");
+        }
+}
+#endif
+
 // ------------------------------------------------------------ AddressSanitizer
 
 #if TEST_ASAN
+// The memory manager's "Video RAM" blocks are cut from larger device
+// allocations: exactly the bytes handed out are usable.
+TEST(SimDeathTest, MemoryManagerBlocksAreChecked) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct row {
+        const char *what;
+        int index;  // of the int written, in a block of 10
+        bool after_free;
+    };
+    const row rows[] = {
+        {"one past the request", 10, false},
+        {"into the size class's slack", 13, false},
+        {"after mmfree", 0, true},
+    };
+    for (const row &r : rows)
+        EXPECT_DEATH(
+            {
+                testenv::device_env env;
+                void *p = nullptr;
+                mmalloc(10 * sizeof(int), MM_VIDEO_RAM, &p);
+                if (r.after_free) mmfree(MM_VIDEO_RAM, p);
+                dev::launch(poke, dim3(1), dim3(1), 0, static_cast<int *>(p), r.index);
+            },
+            "use-after-poison")
+            << r.what;
+    EXPECT_DEATH(
+        {
+            testenv::device_env env;
+            void *p = nullptr;
+            int host[11] = {};
+            mmalloc(10 * sizeof(int), MM_VIDEO_RAM, &p);
+            dev::memcpy_htod(p, host, sizeof host);
+        },
+        "use-after-poison");
+    EXPECT_DEATH(dev::launch(shared_through_pointer, dim3(1), dim3(1), 0, 16), "use-after-poison");
+    testenv::device_env env;
+    void *p = nullptr, *q = nullptr;
+    ASSERT_EQ(mmalloc(10 * sizeof(int), MM_VIDEO_RAM, &p), 0);
+    ASSERT_EQ(mmcalloc(3, MM_VIDEO_RAM, &q), 0);
+    EXPECT_EQ(dev::launch(poke, dim3(1), dim3(1), 0, static_cast<int *>(p), 9), 0);
+    EXPECT_EQ(dev::launch(shared_through_pointer, dim3(1), dim3(1), 0, 15), 0);
+    EXPECT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(mmfree(MM_VIDEO_RAM, p), 0);
+    EXPECT_EQ(mmfree(MM_VIDEO_RAM, q), 0);
+    ASSERT_EQ(mmalloc(12 * sizeof(int), MM_VIDEO_RAM, &p), 0);  // the same slot, longer
+    EXPECT_EQ(dev::launch(poke, dim3(1), dim3(1), 0, static_cast<int *>(p), 11), 0);
+    EXPECT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(mmfree(MM_VIDEO_RAM, p), 0);
+}
+
 TEST(SimDeathTest, OutOfBoundsWritesAreReported) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(

@@ -14,3 +14,10 @@ endif()
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/sim/names.cpp PROPERTIES
                             COMPILE_DEFINITIONS "SIMDEV_BACKTRACE_H=\"${SIMDEV_BACKTRACE_H}\"")
 target_link_libraries(devseam PRIVATE ${SIMDEV_LIBBACKTRACE})
+# Under ThreadSanitizer (the sim-tsan preset) the scheduler is left
+# uninstrumented: it marks the kernels' happens-before edges itself.
+if(CMAKE_CXX_FLAGS MATCHES "-fsanitize=thread")
+  target_compile_definitions(devseam PRIVATE SIMDEV_TSAN=1)
+  set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/sim/scheduler.cpp PROPERTIES
+                              COMPILE_OPTIONS "-fno-sanitize=thread")
+endif()

@@ -5,7 +5,8 @@
 // Every thread of a block is a fiber on one host thread; blocks run in
 // parallel on a pool of host threads. Hence:
 //   __shared__   a per-host-thread static: a block runs wholly on one host
-//                thread, so it owns the variable while it runs
+//                thread, so it owns the variable while it runs; each comes
+//                with a red zone beside it (see shared.cpp)
 //   atomics      real atomics, since blocks run concurrently
 //   __syncthreads / warp collectives switch fibers (see scheduler.cpp)
 #pragma once
@@ -107,7 +108,12 @@ inline T tex_fetch(const dev::texture_ref &ref, int i);
 #define __device__
 #define __host__
 #define __constant__
-#define __shared__ static thread_local
+#define SIM_CAT2_(a, b) a##b
+#define SIM_CAT_(a, b) SIM_CAT2_(a, b)
+#define __shared__                                                                     \
+    static thread_local __attribute__((used, unused)) unsigned char SIM_CAT_(sim_rz_, \
+                                                                     __COUNTER__)[64]; \
+    static thread_local
 #define __forceinline__ inline __attribute__((always_inline))
 #define __launch_bounds__(...)
 #define __align__(n) __attribute__((aligned(n)))

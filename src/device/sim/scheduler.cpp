@@ -146,9 +146,11 @@ struct executor {
     launch_job *job = nullptr;
     uint64_t rng = 0;
     unsigned phase = 0;  // block barriers passed
-    // Release objects of the race checker: two per barrier parity and per
-    // lane, one for the blocks that ran before on this host thread.
-    char barrier_sync[2], block_sync;
+    // Release objects of the race checker: one per barrier parity, two per
+    // lane; block_start orders what the scheduler did before a block (and so
+    // the blocks it ran before on this host thread) before the block's
+    // threads, block_end the threads before what the scheduler does after.
+    char barrier_sync[2], block_start, block_end;
     std::vector<char> lane_sync;
     std::vector<unsigned> deferred;  // threads that yielded at an atomic
 #if SIMDEV_TSAN
@@ -164,6 +166,9 @@ struct executor {
     executor() { watch_register(&watch); }
     ~executor() {
         watch_unregister(&watch);
+#if SIMDEV_TSAN
+        for (fiber &f : fibers) __tsan_destroy_fiber(f.race_fiber);
+#endif
         for (auto &c : chunks) munmap(c.first, c.second);
     }
 
@@ -263,10 +268,10 @@ void fiber_entry(bctx::transfer_t t) {
     // Kernel boundaries: what the launching thread did before the launch and
     // the blocks that ran before on this host thread come first.
     SIM_RACE_ACQUIRE(&job->race_start);
-    SIM_RACE_ACQUIRE(&ex->block_sync);
+    SIM_RACE_ACQUIRE(&ex->block_start);
     job->thunk->invoke(job->kernel, job->args);
     SIM_RACE_RELEASE(&job->race_end);
-    SIM_RACE_RELEASE(&ex->block_sync);
+    SIM_RACE_RELEASE(&ex->block_end);
     f->state = st_done;
 #if SIMDEV_TSAN
     __tsan_switch_to_fiber(ex->sched_fiber, __tsan_switch_to_fiber_no_sync);
@@ -451,6 +456,16 @@ const char *site_name(const char *s) { return s ? s : "an unnamed site"; }
 
 // Abandons the fibers of a block that cannot go on.
 void abandon(executor &ex) {
+#if SIMDEV_TSAN
+    // What they did comes before the launch's end, as if they had ended.
+    for (unsigned i = 0; i < ex.count; ++i) {
+        if (ex.fibers[i].state == st_done) continue;
+        __tsan_switch_to_fiber(ex.fibers[i].race_fiber, __tsan_switch_to_fiber_no_sync);
+        SIM_RACE_RELEASE(&ex.job->race_end);
+        SIM_RACE_RELEASE(&ex.block_end);
+        __tsan_switch_to_fiber(ex.sched_fiber, __tsan_switch_to_fiber_no_sync);
+    }
+#endif
 #if SIM_ASAN
     // The abandoned fibers' frames stay poisoned; their stacks are reused.
     for (unsigned i = 0; i < ex.count; ++i)
@@ -561,7 +576,7 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
     if (shared) std::memset(shared, poison_byte, job.shared_bytes);
     tl_exec.dyn_shared = static_cast<unsigned char *>(shared);
     static_shared_begin(job.kernel);
-    SIM_RACE_RELEASE(&ex.block_sync);  // the fill comes before the threads
+    SIM_RACE_RELEASE(&ex.block_start);  // the fill comes before the threads
 
     for (unsigned i = 0; i < n; ++i) {
         fiber &f = ex.fibers[i];
@@ -669,7 +684,7 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
         job.fault = dev::err_launch_failed;
         break;
     }
-    SIM_RACE_ACQUIRE(&ex.block_sync);  // and the threads before the free
+    SIM_RACE_ACQUIRE(&ex.block_end);  // and the threads before the free
     ex.check_stacks();
     if (const char *overrun = static_shared_end(job.kernel)) {
         report_fault(ex, std::string("a write past static shared array ") + overrun);
@@ -763,6 +778,11 @@ unsigned configured_threads() {
         std::abort();
     }
     unsigned h = std::thread::hardware_concurrency();
+#if SIMDEV_TSAN
+    // Every fiber is a thread to the race checker, which keeps only a few
+    // thousand at a time.
+    h = std::min(h, 3u);
+#endif
     return h ? h : 1;
 }
 

@@ -11,6 +11,9 @@
 #include <set>
 #include <string>
 #include <vector>
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
 
 struct dev::drv_context_rec {
     int device;
@@ -52,6 +55,7 @@ struct global_state {
     std::atomic<int> block_order{0};
     std::atomic<unsigned> block_seed{0};
     std::atomic<uint64_t> generation{1};
+    char stream_sync = 0;  // race checker: the default stream's order
     // cuBLAS
     bool blas_initialized = false;
     int blas_status = 0;
@@ -59,6 +63,16 @@ struct global_state {
 
 // The process's state; the SIMDEV_* environment is read on first use.
 global_state &G();
+
+// The race checker's view of the legacy default stream: copies, memsets and
+// kernels of all host threads run one after another.
+#if defined(__SANITIZE_THREAD__)
+inline void stream_enter() { __tsan_acquire(&G().stream_sync); }
+inline void stream_leave() { __tsan_release(&G().stream_sync); }
+#else
+inline void stream_enter() {}
+inline void stream_leave() {}
+#endif
 
 // The calling thread's runtime and driver state. A reset() elsewhere makes
 // it start over at its next use.

@@ -67,7 +67,9 @@ int copy_checked(fault_kind kind, void *dst, bool dst_dev, const void *src, bool
     if (!dst || !src) return fail(dev::err_invalid_value);
     if ((dst_dev && !device_range(dst, bytes)) || (src_dev && !device_range(src, bytes)))
         return fail(dev::err_invalid_value);
+    stream_enter();
     std::memmove(dst, src, bytes);
+    stream_leave();
     return 0;
 }
 

@@ -118,7 +118,11 @@ int launch_checked(const void *kernel, dim3 grid, dim3 block, size_t shared_byte
     // A pointer argument outside every device block faults at its first use
     // on a GPU; here before any block runs.
     int fault = thunk->stray_pointer ? stray_argument(kernel, thunk, args) : 0;
-    if (!fault) fault = run_grid(job);
+    if (!fault) {
+        stream_enter();
+        fault = run_grid(job);
+        stream_leave();
+    }
     if (fault) {
         std::lock_guard<std::mutex> lock(g.m);
         if (dev::drv_context_rec *c = T().current) c->sticky = fault;

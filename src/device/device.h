@@ -33,6 +33,7 @@ enum : int {
     err_no_binary_for_gpu = 209,      // runtime and driver
     err_invalid_ptx = 218,            // driver
     err_not_found = 500,              // driver (function lookup)
+    err_illegal_address = 700,        // runtime/driver: a kernel touched memory it does not own
     err_launch_failed = 719,          // runtime/driver: a kernel failed while it ran
     err_not_supported = 801,          // runtime and driver
 };
@@ -67,6 +68,9 @@ struct launch_thunk {
     // Calls `kernel` with the parameters that `args` points at (one pointer per
     // parameter, as cudaLaunchKernel takes them). Used by the simulated device.
     void (*invoke)(const void *kernel, void **args);
+    // The first pointer argument that points outside every device block
+    // (its index, and the pointer in *p), or -1. Simulated device only.
+    int (*stray_pointer)(void **args, const void **p) = nullptr;
 };
 int launch_kernel(const void *kernel, dim3 grid, dim3 block, size_t shared_bytes, void **args,
                   const launch_thunk *thunk);

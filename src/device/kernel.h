@@ -35,11 +35,36 @@ void invoke_kernel(const void *kernel, void **args) {
     invoke_with(reinterpret_cast<void (*)(P...)>(const_cast<void *>(kernel)), args,
                 std::index_sequence_for<P...>{});
 }
+#if defined(DEV_BACKEND_SIM)
+template <typename T>
+bool stray(void *arg, const void **p) {
+    if constexpr (std::is_pointer<T>::value && !std::is_function<std::remove_pointer_t<T>>::value) {
+        *p = static_cast<const void *>(*static_cast<T *>(arg));
+        return !::sim::detail::device_pointer_ok(*p);
+    } else {
+        (void)arg, (void)p;
+        return false;
+    }
+}
+template <typename... P, size_t... I>
+int stray_index(void **args, const void **p, std::index_sequence<I...>) {
+    int found = -1;
+    ((found < 0 && stray<std::decay_t<P>>(args[I], p) ? void(found = int(I)) : void()), ...);
+    return found;
+}
+template <typename... P>
+int stray_pointer(void **args, const void **p) {
+    return stray_index<P...>(args, p, std::index_sequence_for<P...>{});
+}
+#define DEV_THUNK_(...) {&invoke_kernel<__VA_ARGS__>, &stray_pointer<__VA_ARGS__>}
+#else
+#define DEV_THUNK_(...) {&invoke_kernel<__VA_ARGS__>}
+#endif
 template <typename... P, size_t... I>
 int launch_tuple(void (*k)(P...), dim3 grid, dim3 block, size_t shared_bytes,
                  std::tuple<std::decay_t<P>...> &params, std::index_sequence<I...>) {
     void *args[sizeof...(P) + 1] = {static_cast<void *>(&std::get<I>(params))...};
-    static const launch_thunk thunk{&invoke_kernel<P...>};
+    static const launch_thunk thunk DEV_THUNK_(P...);
     return launch_kernel(reinterpret_cast<const void *>(k), grid, block, shared_bytes, args,
                          &thunk);
 }

@@ -8,10 +8,35 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstring>
 
+// On the simulated device under AddressSanitizer, "Video RAM" is host memory:
+// the bytes of its arenas that no caller holds are poisoned, so that a kernel
+// or copy that runs past a block, into its size class's slack or into a freed
+// block is reported.
+#if defined(DEV_BACKEND_SIM) && defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define MM_VRAM_CHECKED 1
+#endif
+
 namespace {
+
+#if MM_VRAM_CHECKED
+void vram_poison(void *p, size_t n) { ASAN_POISON_MEMORY_REGION(p, n); }
+void vram_unpoison(void *p, size_t n) { ASAN_UNPOISON_MEMORY_REGION(p, n); }
+// The bytes handed out with the block at p: up to its first poisoned byte.
+size_t vram_held(void *p) {
+    for (size_t window = 4096;; window *= 2)
+        if (void *q = __asan_region_is_poisoned(p, window))
+            return size_t(static_cast<char *>(q) - static_cast<char *>(p));
+}
+#else
+void vram_poison(void *, size_t) {}
+void vram_unpoison(void *, size_t) {}
+size_t vram_held(void *) { return 0; }
+#endif
 
 constexpr size_t big_bytes = size_t(1) << 20;  // up to here sizes round to powers of two
 constexpr size_t small_bytes = big_bytes / 2;  // up to here blocks share arenas
@@ -41,13 +66,15 @@ int gpu_map(size_t objsize, void **base, size_t size, size_t *bitmap) {
         dev::get_last_error();
         return e;
     }
+    vram_poison(*base, size);
     *bitmap = mm_bitmap_bytes(objsize, size);
     return 0;
 }
 
-int gpu_unmap(void *base, size_t) {
+int gpu_unmap(void *base, size_t size) {
     const int e = dev::get_last_error();
     if (e) return e;
+    vram_unpoison(base, size);
     if (dev::free(base) != 0) {
         dev::get_last_error();
         return -1;
@@ -216,7 +243,9 @@ uint64_t mmnexus_idle(const mmnexus *nx) {
 
 int mmalloc(size_t size, int type, void **out) {
     if (mmnexus *nx = mm_host_nexus(type)) return mm_take(nx, type, size, out);
-    return mm_take_other(size, type, out);
+    const int r = mm_take_other(size, type, out);
+    if (r == 0 && type == MM_VIDEO_RAM) vram_unpoison(*out, size);
+    return r;
 }
 
 int mmcalloc(size_t size, int type, void **out) {
@@ -228,10 +257,12 @@ int mmcalloc(size_t size, int type, void **out) {
     if (!nx || mm_acquire(nx, type, s, k, &p) != 0) return -1;
     if (type == MM_VIDEO_RAM) {
         const auto at = static_cast<dev::dptr>(reinterpret_cast<uintptr_t>(p));
+        vram_unpoison(p, s);
         if (s % 4 == 0)
             dev::drv_memset_d32(at, 0, s / 4);
         else
             dev::drv_memset_d8(at, 0, s);
+        vram_poison(static_cast<char *>(p) + size, s - std::min(s, size));
     } else {
         std::memset(p, 0, s);
     }
@@ -242,7 +273,10 @@ int mmcalloc(size_t size, int type, void **out) {
 int mmfree(int type, void *ptr) {
     if (!ptr) return 0;
     if (mmnexus *nx = mm_host_nexus(type)) return mm_give(nx, type, ptr);
-    return mm_give_other(type, ptr);
+    const size_t held = type == MM_VIDEO_RAM ? vram_held(ptr) : 0;
+    const int r = mm_give_other(type, ptr);
+    if (r == 0) vram_poison(ptr, held);
+    return r;
 }
 
 int mmreclaim(int type) {

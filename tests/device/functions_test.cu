@@ -131,6 +131,22 @@ __global__ void evaluate(double *out, float one, double done) {
 #undef EVAL
 }
 
+// Block and warp collectives of two warps: each thread writes five results.
+__global__ void collectives(unsigned *out) {
+    unsigned t = threadIdx.x, lane = t % 32;
+    unsigned *o = out + t * 5;
+    o[0] = unsigned(__syncthreads_count(t % 4 == 0));
+    o[1] = unsigned(__syncthreads_and(t < 64) * 10 + __syncthreads_or(t == 63));
+    o[2] = __match_any_sync(0xffffffffu, lane / 8);
+    int pred = 0;
+    o[3] = (__match_all_sync(0xffffffffu, t / 32, &pred) == 0xffffffffu) * 2u + unsigned(pred);
+#if !defined(__CUDA_ARCH__) || __CUDA_ARCH__ >= 800
+    o[4] = __reduce_add_sync(0xffffffffu, t) + __reduce_max_sync(0xffffffffu, int(t));
+#else
+    o[4] = 0;
+#endif
+}
+
 struct expected {
     const char *text;
     double want, tol;
@@ -156,6 +172,24 @@ TEST(DeviceFunctions, GiveTheDevicesResults) {
         else
             EXPECT_LE(std::fabs(got[i] - e.want), e.tol * std::fabs(e.want))
                 << e.text << " gave " << got[i] << ", not " << e.want;
+    }
+    testenv::device_free(d);
+}
+
+TEST(DeviceFunctions, BlockAndWarpCollectives) {
+    testenv::device_env env;
+    unsigned *d = testenv::device_alloc<unsigned>(64 * 5);
+    ASSERT_EQ(dev::launch(collectives, dim3(1), dim3(64), 0, d), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    int major = 0, minor = 0;
+    ASSERT_EQ(dev::drv_compute_capability(&major, &minor, 0), 0);
+    const bool reduce = testenv::sim_backend || major >= 8;
+    std::vector<unsigned> got = testenv::from_device(d, 64 * 5);
+    for (unsigned t = 0; t < 64; ++t) {
+        const unsigned w = t / 32, lane = t % 32, first = w * 32;
+        const unsigned want[5] = {16, 11, 0xffu << (lane / 8 * 8), 3,
+                                  reduce ? 32 * first + 496 + first + 31 : 0};
+        for (int k = 0; k < 5; ++k) EXPECT_EQ(got[t * 5 + k], want[k]) << "thread " << t << " result " << k;
     }
     testenv::device_free(d);
 }

@@ -119,7 +119,7 @@ __global__ void atomics(atomic_box *b) {
     atomicOr(&b->bits, 1u << (gid % 32));
     atomicAnd(&b->andv, ~(1u << (gid % 32)));
     atomicXor(&b->xorv, gid);
-    int old = b->cas, seen;
+    int old = atomicAdd(&b->cas, 0), seen;  // an atomic read: others write it meanwhile
     while ((seen = atomicCAS(&b->cas, old, old + 1)) != old) old = seen;
     atomicExch(&b->exch, gid);
 }

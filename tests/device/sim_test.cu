@@ -3,15 +3,21 @@
 // the SIMDEV_* environment and AddressSanitizer reports.
 #include "device/kernel.h"
 #include "support/devenv.h"
+#include "torvane.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 #include <functional>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#if defined(__SANITIZE_THREAD__)
+#define TEST_TSAN 1
+#endif
 #if defined(__SANITIZE_ADDRESS__)
 #define TEST_ASAN 1
 #elif defined(__has_feature)
@@ -32,6 +38,8 @@ __global__ void bump(int *runs) {
 }
 
 __global__ void poke(int *p, int i) { p[i] = 1; }
+
+__global__ void record_order(int *next, int *at) { at[atomicAdd(next, 1)] = int(blockIdx.x); }
 
 __global__ void poke_shared(int i) {
     DEV_DYNAMIC_SHARED(int, s);
@@ -99,6 +107,126 @@ __global__ void tree_sum(int *out) {
     }
     if (t == 0) out[0] = p[0];
 }
+
+// Half of a warp at one barrier, the other half at another.
+__global__ void split_barrier(int *out) {
+    unsigned t = threadIdx.x;
+    if (t < 16) {
+        __syncthreads();
+    } else {
+        __syncthreads();
+    }
+    out[t] = 1;
+}
+
+// Legal idioms that must stay silent in every order; each leaves
+// idiom_result(k) in out[k].
+enum { n_idioms = 8 };
+__global__ void idioms(int *out, int *lock, unsigned *count, int *partial) {
+    __shared__ int s[64];
+    __shared__ bool last;
+    unsigned t = threadIdx.x, lane = t % 32, w = t / 32;
+    // Split __syncwarp tree over shared memory, per warp.
+    s[t] = int(t) + 1;
+    __syncwarp();
+    for (unsigned d = 16; d > 0; d /= 2) {
+        int v = lane < d ? s[t + d] : 0;
+        __syncwarp();
+        if (lane < d) s[t] += v;
+        __syncwarp();
+    }
+    if (lane == 0) atomicAdd(&out[0], s[t]);
+    // Shuffle reduction.
+    int v = int(t) + 1;
+    for (int d = 16; d > 0; d /= 2) v += __shfl_down_sync(0xffffffffu, v, d);
+    if (lane == 0) atomicAdd(&out[1], v);
+    // A spin lock around a plain read-modify-write.
+    for (bool done = false; !done;)
+        if (atomicCAS(lock, 0, 1) == 0) {
+            out[2] += 1;
+            __threadfence();
+            atomicExch(lock, 0);
+            done = true;
+        }
+    // Barrier with a count, and the last block sums the blocks' partials.
+    int c = __syncthreads_count(t % 3 == 0);
+    if (t == 0) {
+        partial[blockIdx.x] = c;
+        __threadfence();
+        last = atomicInc(count, gridDim.x - 1) == gridDim.x - 1;
+    }
+    __syncthreads();
+    if (last && t == 0) {
+        int sum = 0;
+        for (unsigned b = 0; b < gridDim.x; ++b) sum += partial[b];
+        out[3] = sum;
+    }
+    // The converged lanes, before and inside a divergent branch.
+    unsigned all = __activemask();
+    unsigned odd;
+    if (lane % 2)
+        odd = __activemask();
+    else
+        odd = ~__activemask();
+    if (all == 0xffffffffu && odd == 0xaaaaaaaau) atomicAdd(&out[4], 1);
+    // Votes combined at the barrier, and a match and warp reduction.
+    if (__syncthreads_and(t < 64) && !__syncthreads_or(t > 64)) atomicAdd(&out[5], 1);
+    int pred = 0;
+    if (__match_any_sync(0xffffffffu, lane / 8) == 0xffu << (lane / 8 * 8) &&
+        __match_all_sync(0xffffffffu, w, &pred) == 0xffffffffu && pred)
+        atomicAdd(&out[6], 1);
+    unsigned top = __reduce_max_sync(0xffffffffu, t);
+    if (lane == 0) atomicAdd(&out[7], int(top));
+}
+
+// What each block finds in static shared memory before writing it.
+__global__ void shared_first_read(int *out) {
+    __shared__ int s[32];
+    unsigned t = threadIdx.x;
+    out[blockIdx.x * 32 + t] = s[t];
+    __syncthreads();
+    s[t] = int(blockIdx.x);
+}
+
+__global__ void big_static_shared(int *out) {
+    __shared__ char big[40 * 1024];
+    big[threadIdx.x] = 1;
+    __syncthreads();
+    if (threadIdx.x == 0) out[0] = big[31];
+}
+
+__global__ void shared_through_pointer(int i) {
+    __shared__ int s[16];
+    int *p = s;
+    p[i] = 1;
+}
+
+#if TEST_TSAN
+// Data races that no thread order shows.
+__global__ void racy_count(int *c) { *c += 1; }
+__global__ void racy_histogram(int *out) {
+    __shared__ int h[4];
+    unsigned t = threadIdx.x;
+    if (t < 4) h[t] = 0;
+    __syncthreads();
+    h[t % 4]++;
+    __syncthreads();
+    if (t < 4) out[t] = h[t];
+}
+__global__ void racy_check_then_set(int *flag) {
+    if (*flag == 0) *flag = int(threadIdx.x) + 1;
+}
+#endif
+
+#if !TEST_TSAN
+__global__ void spin_on_flag(int *flag) {
+    if (threadIdx.x == 0)
+        while (*static_cast<volatile int *>(flag) == 0) {
+        }
+    else if (threadIdx.x == 1)
+        *static_cast<volatile int *>(flag) = 1;
+}
+#endif
 
 DEV_TEXTURE(float, tex_f);
 
@@ -555,7 +683,16 @@ protected:
     }
 };
 
+// Kernels with a data race on purpose: the race checker reports them
+// (SimRaceTest) before any order could.
+#if TEST_TSAN
+#define SKIP_RACY() GTEST_SKIP() << "the race checker reports this kernel's race"
+#else
+#define SKIP_RACY() (void)0
+#endif
+
 TEST_F(SimOrder, AMissingBarrierChangesTheResultWithTheOrder) {
+    SKIP_RACY();
     std::vector<int> right(64);
     for (int t = 0; t < 64; ++t) right[t] = (t + 1) % 64 + 1;
     for (sim::order o : {sim::order::forward, sim::order::reverse, sim::order::random})
@@ -578,6 +715,7 @@ TEST_F(SimOrder, ExitedThreadsCountAsArrived) {
 // exchange data is caught: in forward order warp 0 finishes the whole tree
 // before the other warps have added their halves.
 TEST_F(SimOrder, WarpsRunAheadOfEachOtherAcrossSyncwarp) {
+    SKIP_RACY();
     const int right = 256 * 257 / 2;
     const std::pair<sim::order, unsigned> orders[] = {{sim::order::forward, 0},
                                                       {sim::order::reverse, 0},
@@ -589,15 +727,141 @@ TEST_F(SimOrder, WarpsRunAheadOfEachOtherAcrossSyncwarp) {
     EXPECT_NE(run(tree_sum<false>, sim::order::forward, 0, 256)[0], right);
 }
 
-TEST_F(SimOrder, ABlockThatCannotGoOnIsALaunchFailure) {
-    for (void (*k)(int *) : {stuck, mixed_collectives}) {
-        int *d = device_alloc<int>(32);
-        EXPECT_EQ(dev::launch(k, dim3(4), dim3(32), 0, d), 0);
-        EXPECT_EQ(dev::synchronize(), dev::err_launch_failed);
-        EXPECT_EQ(dev::get_last_error(), dev::err_launch_failed);
-        device_free(d);
+// Each faulty kernel is reported with its code and a message naming the
+// kernel, and the fault is sticky: the context's later calls fail with it.
+TEST_F(SimOrder, FaultyKernelsAreReportedAndSticky) {
+    int host[32] = {};
+    struct row {
+        const char *kernel;
+        std::function<int(int *)> launch;
+        int code;
+        const char *message;
+    };
+    const row rows[] = {
+        {"stuck", [](int *d) { return dev::launch(stuck, dim3(4), dim3(32), 0, d); },
+         dev::err_launch_failed, "threads 16-31 wait at __syncthreads, threads 0-15 in warp collectives"},
+        {"mixed_collectives", [](int *d) { return dev::launch(mixed_collectives, dim3(1), dim3(32), 0, d); },
+         dev::err_launch_failed, "cannot go on"},
+        {"split_barrier", [](int *d) { return dev::launch(split_barrier, dim3(2), dim3(32), 0, d); },
+         dev::err_launch_failed, "different block barriers: threads 0-15 at "},
+        {"poke", [&](int *) { return dev::launch(poke, dim3(1), dim3(1), 0, host, 0); },
+         dev::err_illegal_address, "pointer argument 1"},
+        {"poke", [](int *) {
+             int *gone = device_alloc<int>(4);
+             device_free(gone);
+             return dev::launch(poke, dim3(1), dim3(1), 0, gone, 0);
+         },
+         dev::err_illegal_address, "outside every device allocation"},
+    };
+    for (const row &r : rows)
+        for (sim::order o : {sim::order::forward, sim::order::reverse, sim::order::random}) {
+            SCOPED_TRACE(testing::Message() << r.kernel << " in order " << int(o));
+            sim::set_thread_order(o, 3);
+            dev::drv_context ctx = nullptr;  // a fresh context: the last one is broken
+            ASSERT_EQ(dev::drv_ctx_create(&ctx, 0), 0);
+            int *d = device_alloc<int>(32);
+            testing::internal::CaptureStderr();
+            EXPECT_EQ(r.launch(d), 0);
+            EXPECT_EQ(dev::synchronize(), r.code);
+            const std::string err = testing::internal::GetCapturedStderr();
+            EXPECT_NE(err.find(std::string("kernel ") + r.kernel), std::string::npos) << err;
+            EXPECT_NE(err.find(r.message), std::string::npos) << err;
+            EXPECT_EQ(dev::get_last_error(), r.code);
+            void *p = nullptr;
+            EXPECT_EQ(dev::malloc(&p, 8), r.code);
+            EXPECT_EQ(dev::memcpy_htod(d, host, 4), r.code);
+            EXPECT_EQ(dev::launch(bump, dim3(1), dim3(1), 0, d), r.code);
+            EXPECT_EQ(dev::synchronize(), r.code);
+            EXPECT_EQ(dev::drv_memset_d8(dev::dptr(reinterpret_cast<uintptr_t>(d)), 0, 4), r.code);
+            EXPECT_EQ(dev::get_last_error(), r.code);
+            ASSERT_EQ(dev::drv_ctx_destroy(ctx), 0);
+        }
+}
+
+TEST_F(SimOrder, LegalIdiomsStaySilentInEveryOrder) {
+    const unsigned blocks = 5, threads = 64;
+    const int expect[n_idioms] = {int(blocks * threads * (threads + 1) / 2),
+                                  int(blocks * threads * (threads + 1) / 2),
+                                  int(blocks * threads),
+                                  int(blocks * ((threads + 2) / 3)),
+                                  int(blocks * threads),
+                                  int(blocks * threads),
+                                  int(blocks * threads),
+                                  int(blocks * (31 + 63))};
+    const std::pair<sim::order, unsigned> orders[] = {
+        {sim::order::forward, 0}, {sim::order::reverse, 0}, {sim::order::random, 9}};
+    for (const auto &o : orders)
+        for (const auto &bo : orders) {
+            SCOPED_TRACE(testing::Message() << "threads " << int(o.first) << ", blocks " << int(bo.first));
+            sim::set_thread_order(o.first, o.second);
+            sim::set_block_order(bo.first, bo.second);
+            int *out = to_device(std::vector<int>(n_idioms, 0)), *lock = to_device(std::vector<int>{0});
+            unsigned *count = to_device(std::vector<unsigned>{0});
+            int *partial = device_alloc<int>(blocks);
+            testing::internal::CaptureStderr();
+            ASSERT_EQ(dev::launch(idioms, dim3(blocks), dim3(threads), 0, out, lock, count, partial), 0);
+            EXPECT_EQ(dev::synchronize(), 0);
+            EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+            std::vector<int> got = from_device(out, n_idioms);
+            for (int k = 0; k < n_idioms; ++k) EXPECT_EQ(got[k], expect[k]) << "idiom " << k;
+            for (void *p : {(void *)out, (void *)lock, (void *)count, (void *)partial}) device_free(p);
+        }
+}
+
+// Blocks are handed out in the block order; with one host thread the order
+// is exact.
+TEST(SimBlockOrder, OrdersTheBlocks) {
+    sim::set_thread_order(sim::order::forward);
+    testenv::device_env env;
+    struct row {
+        sim::order o;
+        unsigned seed;
+    };
+    std::vector<std::vector<int>> seen;
+    for (row r : {row{sim::order::forward, 0}, row{sim::order::reverse, 0}, row{sim::order::random, 1},
+                  row{sim::order::random, 2}, row{sim::order::random, 1}}) {
+        sim::set_block_order(r.o, r.seed);
+        int *next = to_device(std::vector<int>{0}), *at = device_alloc<int>(12);
+        ASSERT_EQ(dev::launch(record_order, dim3(12), dim3(1), 0, next, at), 0);
+        std::vector<int> got = from_device(at, 12), sorted = got;
+        std::sort(sorted.begin(), sorted.end());
+        for (int i = 0; i < 12; ++i) ASSERT_EQ(sorted[i], i) << "each block once";
+        seen.push_back(got);
+        device_free(next);
+        device_free(at);
+    }
+    if (std::getenv("SIMDEV_THREADS") && std::string(std::getenv("SIMDEV_THREADS")) == "1") {
+        EXPECT_EQ(seen[0], (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+        EXPECT_EQ(seen[1], (std::vector<int>{11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0}));
+        EXPECT_NE(seen[2], seen[0]);
+        EXPECT_NE(seen[2], seen[3]);
+        EXPECT_EQ(seen[2], seen[4]);
     }
 }
+
+#if !TEST_TSAN
+// A spin-wait on a plain flag that the order never lets the writer set:
+// reported by the watchdog instead of hanging. In reverse order the writer
+// runs first and the kernel completes.
+TEST(SimDeathTest, WatchdogReportsASpinThatNeverYields) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            setenv("SIMDEV_WATCHDOG", "1", 1);
+            testenv::device_env env;
+            sim::set_thread_order(sim::order::forward);
+            int *flag = to_device(std::vector<int>{0});
+            dev::launch(spin_on_flag, dim3(1), dim3(2), 0, flag);
+        },
+        "kernel spin_on_flag, block 0 .*thread 0 has run 1 s of CPU time without reaching");
+    testenv::device_env env;
+    sim::set_thread_order(sim::order::reverse);
+    int *flag = to_device(std::vector<int>{0});
+    EXPECT_EQ(dev::launch(spin_on_flag, dim3(1), dim3(2), 0, flag), 0);
+    EXPECT_EQ(dev::synchronize(), 0);
+    device_free(flag);
+}
+#endif
 
 // ------------------------------------------------------------ cuBLAS state
 
@@ -680,9 +944,130 @@ TEST(SimEnvironment, NoDevicesAndAFailingInit) {
     EXPECT_EQ(n, 0);
 }
 
+// ------------------------------------------------------------ static shared memory
+
+class SimShared : public testenv::DeviceTest {};
+
+TEST_F(SimShared, EveryBlockStartsWithThePoisonPattern) {
+    const unsigned blocks = 40;  // several blocks per host thread
+    int *d = device_alloc<int>(blocks * 32);
+    ASSERT_EQ(dev::launch(shared_first_read, dim3(blocks), dim3(32), 0, d), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    for (int v : from_device(d, blocks * 32)) ASSERT_EQ(v, -1);
+    std::vector<int> fresh = from_device(device_alloc<int>(4), 4);  // new device memory too
+    EXPECT_EQ(fresh, std::vector<int>(4, -1));
+}
+
+TEST_F(SimShared, CountsTowardTheLimit) {
+    int *d = device_alloc<int>(1);
+    EXPECT_EQ(dev::launch(big_static_shared, dim3(1), dim3(32), 8 * 1024, d), 0);
+    EXPECT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(dev::launch(big_static_shared, dim3(1), dim3(32), 8 * 1024 + 1, d),
+              dev::err_invalid_configuration);
+    EXPECT_EQ(dev::get_last_error(), dev::err_invalid_configuration);
+    device_free(d);
+}
+
+#if !TEST_ASAN
+TEST_F(SimShared, AWritePastAnArrayIsALaunchFailure) {
+    EXPECT_EQ(dev::launch(shared_through_pointer, dim3(1), dim3(1), 0, 15), 0);
+    EXPECT_EQ(dev::synchronize(), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(dev::launch(shared_through_pointer, dim3(1), dim3(1), 0, 16), 0);
+    EXPECT_EQ(dev::synchronize(), dev::err_launch_failed);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("kernel shared_through_pointer, block (0,0,0) of (1,1,1) threads: a write "
+                       "past static shared array s"),
+              std::string::npos)
+        << err;
+}
+#endif
+
+// ------------------------------------------------------------ ThreadSanitizer
+
+#if TEST_TSAN
+TEST(SimRaceTest, RacesBetweenThreadsAreReportedInEveryOrder) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct row {
+        const char *what;
+        void (*kernel)(int *);
+    };
+    const row rows[] = {
+        {"c += 1", racy_count},
+        {"h[k]++ in shared memory", racy_histogram},
+        {"check, then set", racy_check_then_set},
+        {"a missing barrier", neighbour<false>},
+    };
+    for (const row &r : rows)
+        for (sim::order o : {sim::order::forward, sim::order::reverse}) {
+            SCOPED_TRACE(testing::Message() << r.what << " in order " << int(o));
+            EXPECT_EXIT(
+                {
+                    testenv::device_env env;
+                    sim::set_thread_order(o);
+                    int *d = to_device(std::vector<int>(64, 0));
+                    dev::launch(r.kernel, dim3(1), dim3(64), 0, d);
+                    dev::synchronize();
+                    std::exit(0);
+                },
+                testing::ExitedWithCode(66), "ThreadSanitizer: data race");
+        }
+}
+#endif
+
 // ------------------------------------------------------------ AddressSanitizer
 
 #if TEST_ASAN
+// The memory manager's "Video RAM" blocks are cut from larger device
+// allocations: exactly the bytes handed out are usable.
+TEST(SimDeathTest, MemoryManagerBlocksAreChecked) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct row {
+        const char *what;
+        int index;  // of the int written, in a block of 10
+        bool after_free;
+    };
+    const row rows[] = {
+        {"one past the request", 10, false},
+        {"into the size class's slack", 13, false},
+        {"after mmfree", 0, true},
+    };
+    for (const row &r : rows)
+        EXPECT_DEATH(
+            {
+                testenv::device_env env;
+                void *p = nullptr;
+                mmalloc(10 * sizeof(int), MM_VIDEO_RAM, &p);
+                if (r.after_free) mmfree(MM_VIDEO_RAM, p);
+                dev::launch(poke, dim3(1), dim3(1), 0, static_cast<int *>(p), r.index);
+            },
+            "use-after-poison")
+            << r.what;
+    EXPECT_DEATH(
+        {
+            testenv::device_env env;
+            void *p = nullptr;
+            int host[11] = {};
+            mmalloc(10 * sizeof(int), MM_VIDEO_RAM, &p);
+            dev::memcpy_htod(p, host, sizeof host);
+        },
+        "use-after-poison");
+    EXPECT_DEATH(dev::launch(shared_through_pointer, dim3(1), dim3(1), 0, 16), "use-after-poison");
+    testenv::device_env env;
+    void *p = nullptr, *q = nullptr;
+    ASSERT_EQ(mmalloc(10 * sizeof(int), MM_VIDEO_RAM, &p), 0);
+    ASSERT_EQ(mmcalloc(3, MM_VIDEO_RAM, &q), 0);
+    EXPECT_EQ(dev::launch(poke, dim3(1), dim3(1), 0, static_cast<int *>(p), 9), 0);
+    EXPECT_EQ(dev::launch(shared_through_pointer, dim3(1), dim3(1), 0, 15), 0);
+    EXPECT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(mmfree(MM_VIDEO_RAM, p), 0);
+    EXPECT_EQ(mmfree(MM_VIDEO_RAM, q), 0);
+    ASSERT_EQ(mmalloc(12 * sizeof(int), MM_VIDEO_RAM, &p), 0);  // the same slot, longer
+    EXPECT_EQ(dev::launch(poke, dim3(1), dim3(1), 0, static_cast<int *>(p), 11), 0);
+    EXPECT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(mmfree(MM_VIDEO_RAM, p), 0);
+}
+
 TEST(SimDeathTest, OutOfBoundsWritesAreReported) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(

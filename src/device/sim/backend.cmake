@@ -20,3 +20,10 @@ file(GLOB SIMDEV_PTX_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/sim/p
 target_sources(devseam PRIVATE ${SIMDEV_PTX_SOURCES})
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/sim/ptx/round.cpp PROPERTIES
                             COMPILE_OPTIONS "-frounding-math")
+# Under ThreadSanitizer (the sim-tsan preset) the scheduler is left
+# uninstrumented: it marks the kernels' happens-before edges itself.
+if(CMAKE_CXX_FLAGS MATCHES "-fsanitize=thread")
+  target_compile_definitions(devseam PRIVATE SIMDEV_TSAN=1)
+  set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/sim/scheduler.cpp PROPERTIES
+                              COMPILE_OPTIONS "-fno-sanitize=thread")
+endif()

@@ -8,6 +8,10 @@
 //   SIMDEV_INIT      driver init result, e.g. "100" (default 0)
 //   SIMDEV_CAPACITY  device memory per device in bytes (default 1 GiB)
 //   SIMDEV_ORDER     forward | reverse | random[:seed]  thread order (see order below)
+//   SIMDEV_BLOCK_ORDER  forward | reverse | random[:seed]  order of a grid's blocks
+//   SIMDEV_WATCHDOG  CPU seconds one thread may run without reaching a barrier, a warp
+//                    collective or its end before the process is ended with a report
+//                    (default 60; 0 never)
 //   SIMDEV_FAULTS    "kind:count:code[:after],..." with kind as named in fault_kind below
 //   SIMDEV_THREADS   host threads that run blocks (default: hardware concurrency)
 #pragma once
@@ -39,6 +43,12 @@ void set_init_result(int code);
 enum class order { forward, reverse, random };
 void set_thread_order(order o, unsigned seed = 0);
 order thread_order();
+// The order in which a grid's blocks are handed to the host threads that run
+// them: by linear block number, backwards, or a permutation from the seed.
+// Blocks still run in parallel on several host threads (SIMDEV_THREADS=1
+// makes the order exact).
+void set_block_order(order o, unsigned seed = 0);
+order block_order();
 
 enum class fault_kind {
     malloc,            // dev::malloc
@@ -140,6 +150,12 @@ std::vector<call> calls();
 // Empties the calling thread's log (recording stays as it was).
 void clear_calls();
 
+// Faults of a kernel that the simulated device finds itself (an illegal
+// address, threads that meet at different barriers, a block that cannot go
+// on) are sticky, as on a GPU: every later runtime call in the context, and
+// the driver calls that use it, fail with the fault's code. Faults injected
+// with kernel_run are reported once and are not sticky.
+//
 // Back to the defaults (one device, capability 2.0, forward order, no faults,
 // no pending errors on the calling thread, no current context, the call log
 // off and empty), freeing all

@@ -36,6 +36,7 @@ struct driver_call {
         lock = std::unique_lock<std::mutex>(G().m);
         if (!error && !G().driver_initialized) error = err_not_initialized;
         if (!error && needs_context && !current_context()) error = err_invalid_context;
+        if (!error && needs_context) error = context_fault();
     }
 };
 constexpr fault_kind no_fault = fault_kind::count_;
@@ -189,7 +190,9 @@ int logged_memset(const char *name, dptr dst, size_t bytes, int result) {
 
 int memset_d8(dptr dst, unsigned char value, size_t count) {
     if (int e = memset_range(fault_kind::memset, dst, count, 1)) return e;
+    stream_enter();
     std::memset(reinterpret_cast<void *>(uintptr_t(dst)), value, count);
+    stream_leave();
     std::lock_guard<std::mutex> lock(G().m);
     ++G().stats.memsets_d8;
     return 0;
@@ -199,7 +202,9 @@ int memset_d32(dptr dst, unsigned value, size_t count) {
     if (count > SIZE_MAX / 4) return err_invalid_value;
     if (int e = memset_range(fault_kind::memset, dst, count * 4, 4)) return e;
     unsigned *p = reinterpret_cast<unsigned *>(uintptr_t(dst));
+    stream_enter();
     for (size_t i = 0; i < count; ++i) p[i] = value;
+    stream_leave();
     std::lock_guard<std::mutex> lock(G().m);
     ++G().stats.memsets_d32;
     return 0;

@@ -11,10 +11,14 @@
 #include <set>
 #include <string>
 #include <vector>
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
 
 struct dev::drv_context_rec {
     int device;
     bool primary;
+    int sticky = 0;  // the kernel fault that every later call of the context returns
 };
 
 namespace sim {
@@ -48,7 +52,10 @@ struct global_state {
     counters stats;
     std::atomic<int> order{0};
     std::atomic<unsigned> seed{0};
+    std::atomic<int> block_order{0};
+    std::atomic<unsigned> block_seed{0};
     std::atomic<uint64_t> generation{1};
+    char stream_sync = 0;  // race checker: the default stream's order
     // cuBLAS
     bool blas_initialized = false;
     int blas_status = 0;
@@ -56,6 +63,16 @@ struct global_state {
 
 // The process's state; the SIMDEV_* environment is read on first use.
 global_state &G();
+
+// The race checker's view of the legacy default stream: copies, memsets and
+// kernels of all host threads run one after another.
+#if defined(__SANITIZE_THREAD__)
+inline void stream_enter() { __tsan_acquire(&G().stream_sync); }
+inline void stream_leave() { __tsan_release(&G().stream_sync); }
+#else
+inline void stream_enter() {}
+inline void stream_leave() {}
+#endif
 
 // The calling thread's runtime and driver state. A reset() elsewhere makes
 // it start over at its next use.
@@ -88,6 +105,8 @@ std::string kernel_name(const void *kernel);
 int take_fault(fault_kind kind);
 // Leaves `code` pending on the calling thread (when non-zero) and returns it.
 int fail(int code);
+// The sticky fault of the calling thread's current context, or 0 (G().m held).
+int context_fault();
 
 // Ensures the calling thread has a current context for runtime calls (the
 // runtime device's primary one when it had none). Returns 0 and the device,
@@ -110,12 +129,31 @@ struct launch_job {
     size_t shared_bytes;
     order thread_order;
     unsigned seed;
+    order block_order = order::forward;
+    unsigned block_seed = 0;
+    uint64_t block_mul = 1, block_add = 0;  // random block order: k -> mul * k + add
     std::atomic<uint64_t> next{0};
     uint64_t blocks = 0;
     std::atomic<int> fault{0};
+    char race_start = 0, race_end = 0;  // race checker: the kernel's boundaries
 };
 // Runs every block of `job`; returns 0 or the fault a block reported.
 int run_grid(launch_job &job);
+
+// The byte that new device memory and shared memory are filled with: all
+// bits set, a NaN in every floating-point type.
+constexpr unsigned char poison_byte = 0xff;
+
+// Static shared memory of a kernel (shared.cpp): its bytes, and the refill
+// and red-zone check around each block on the calling host thread.
+// static_shared_end returns the name of an array written past, or null.
+size_t static_shared_bytes(const void *kernel);
+void static_shared_begin(const void *kernel);
+const char *static_shared_end(const void *kernel);
+
+// CPU seconds a host thread may run one fiber without a switch before the
+// watchdog ends the process (SIMDEV_WATCHDOG; 0 never).
+unsigned default_watchdog_seconds();
 
 constexpr size_t shared_limit = 48 * 1024;
 constexpr size_t device_alignment = 512;

@@ -24,6 +24,17 @@ const mem_block *find_device_range(const void *p, size_t bytes) {
     return &b;
 }
 
+bool device_pointer_ok(const void *p) {
+    if (!p) return true;
+    std::lock_guard<std::mutex> lock(G().m);
+    auto &blocks = G().blocks;
+    uintptr_t a = reinterpret_cast<uintptr_t>(p);
+    auto it = blocks.upper_bound(a);
+    if (it == blocks.begin()) return false;
+    --it;
+    return a - it->first <= it->second.bytes;  // pinned memory is mapped on a GPU
+}
+
 void free_all_memory() {
     global_state &g = G();
     for (auto &b : g.blocks) std::free(reinterpret_cast<void *>(b.first));
@@ -40,7 +51,8 @@ int enter(fault_kind kind) {
     global_state &g = G();
     std::lock_guard<std::mutex> lock(g.m);
     int device;
-    return fail(runtime_context(&device));
+    if (int e = runtime_context(&device)) return fail(e);
+    return fail(context_fault());
 }
 
 bool device_range(const void *p, size_t bytes) {
@@ -55,7 +67,9 @@ int copy_checked(fault_kind kind, void *dst, bool dst_dev, const void *src, bool
     if (!dst || !src) return fail(dev::err_invalid_value);
     if ((dst_dev && !device_range(dst, bytes)) || (src_dev && !device_range(src, bytes)))
         return fail(dev::err_invalid_value);
+    stream_enter();
     std::memmove(dst, src, bytes);
+    stream_leave();
     return 0;
 }
 
@@ -117,6 +131,7 @@ int malloc(void **ptr, size_t bytes) {
     std::lock_guard<std::mutex> lock(g.m);
     int device;
     if (int e = runtime_context(&device)) return fail(e);
+    if (int e = context_fault()) return fail(e);
     if (bytes == 0) {
         *ptr = nullptr;
         return 0;
@@ -126,6 +141,7 @@ int malloc(void **ptr, size_t bytes) {
         return fail(err_memory_allocation);
     void *p = nullptr;
     if (posix_memalign(&p, device_alignment, bytes) != 0) return fail(err_memory_allocation);
+    std::memset(p, poison_byte, bytes);  // uninitialised memory shows
     g.blocks[reinterpret_cast<uintptr_t>(p)] = mem_block{bytes, device, false, false};
     g.allocated[size_t(device)] += bytes;
     *ptr = p;
@@ -138,6 +154,7 @@ int free(void *ptr) {
     std::lock_guard<std::mutex> lock(g.m);
     int device;
     if (int e = runtime_context(&device)) return fail(e);
+    if (int e = context_fault()) return fail(e);
     if (!ptr) return 0;
     auto it = g.blocks.find(reinterpret_cast<uintptr_t>(ptr));
     if (it == g.blocks.end() || it->second.pinned) return fail(err_invalid_value);

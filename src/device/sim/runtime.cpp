@@ -2,6 +2,9 @@
 // synchronisation, kernel launches and error strings.
 #include "internal.h"
 
+#include <algorithm>
+#include <cstdio>
+
 namespace dev {
 
 using namespace sim::detail;
@@ -26,10 +29,13 @@ int synchronize() {
         ++g.stats.synchronizes;
     }
     // Kernels finished when they were launched; what is left to report is
-    // the fault of one that ran since the last synchronisation.
+    // the fault of one that ran since the last synchronisation, or the
+    // context's sticky fault.
     thread_state &t = T();
     int e = t.async_fault;
     t.async_fault = 0;
+    std::lock_guard<std::mutex> lock(g.m);
+    if (int s = context_fault()) e = s;
     return fail(e);
 }
 
@@ -59,6 +65,17 @@ int set_device(int ordinal) {
 
 namespace {
 
+int stray_argument(const void *kernel, const launch_thunk *thunk, void **args) {
+    const void *p = nullptr;
+    int index = thunk->stray_pointer(args, &p);
+    if (index < 0) return 0;
+    std::fprintf(stderr,
+                 "simdev: kernel %s: pointer argument %d (%p) lies outside every device "
+                 "allocation: an illegal address\n",
+                 sim::detail::kernel_name(kernel).c_str(), index + 1, p);
+    return err_illegal_address;
+}
+
 int launch_checked(const void *kernel, dim3 grid, dim3 block, size_t shared_bytes, void **args,
                    const launch_thunk *thunk) {
     global_state &g = G();
@@ -73,13 +90,15 @@ int launch_checked(const void *kernel, dim3 grid, dim3 block, size_t shared_byte
     {
         std::lock_guard<std::mutex> lock(g.m);
         if (int e = runtime_context(&device)) return fail(e);
+        if (int e = context_fault()) return fail(e);
         major = g.devices[size_t(device)].major;
     }
     // The limits of a compute capability 2.0 device.
     bool bad = grid.x == 0 || grid.y == 0 || grid.z == 0 || block.x == 0 || block.y == 0 ||
                block.z == 0 || grid.x > 65535 || grid.y > 65535 || grid.z > 65535 ||
                block.x > 1024 || block.y > 1024 || block.z > 64 ||
-               size_t(block.x) * block.y * block.z > 1024 || shared_bytes > shared_limit;
+               size_t(block.x) * block.y * block.z > 1024 ||
+               shared_bytes > shared_limit - std::min(shared_limit, static_shared_bytes(kernel));
     if (bad) return fail(refuse(err_invalid_configuration));
     if (!kernel || !thunk || !thunk->invoke) return fail(refuse(98));  // invalid device function
     // The kernels are built for capability 2.0 and later.
@@ -94,7 +113,20 @@ int launch_checked(const void *kernel, dim3 grid, dim3 block, size_t shared_byte
     job.shared_bytes = shared_bytes;
     job.thread_order = sim::order(g.order.load());
     job.seed = g.seed.load();
-    int fault = run_grid(job);
+    job.block_order = sim::order(g.block_order.load());
+    job.block_seed = g.block_seed.load();
+    // A pointer argument outside every device block faults at its first use
+    // on a GPU; here before any block runs.
+    int fault = thunk->stray_pointer ? stray_argument(kernel, thunk, args) : 0;
+    if (!fault) {
+        stream_enter();
+        fault = run_grid(job);
+        stream_leave();
+    }
+    if (fault) {
+        std::lock_guard<std::mutex> lock(g.m);
+        if (dev::drv_context_rec *c = T().current) c->sticky = fault;
+    }
     {
         std::lock_guard<std::mutex> lock(g.m);
         ++g.stats.launches;

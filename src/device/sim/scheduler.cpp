@@ -26,6 +26,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
+#include <string>
 #include <thread>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -39,6 +41,19 @@
 #include <sanitizer/asan_interface.h>
 #include <sanitizer/common_interface_defs.h>
 #endif
+// This file itself is not instrumented by the race checker (its bookkeeping
+// between fibers is no part of the kernels' memory model): it only marks the
+// kernels' happens-before edges.
+#if SIMDEV_TSAN
+#include <sanitizer/tsan_interface.h>
+#define SIM_RACE_RELEASE(p) __tsan_release(p)
+#define SIM_RACE_ACQUIRE(p) __tsan_acquire(p)
+#else
+#define SIM_RACE_RELEASE(p) ((void)(p))
+#define SIM_RACE_ACQUIRE(p) ((void)(p))
+#endif
+#include <ctime>
+#include <mutex>
 
 namespace bctx = boost::context::detail;
 
@@ -56,20 +71,58 @@ constexpr size_t stack_bytes = 512 * 1024;
 constexpr size_t stack_bytes = 128 * 1024;
 #endif
 
-enum : unsigned char { st_ready, st_barrier, st_warp, st_done };
+// st_deferred: a thread that may spin runs again once no other can.
+enum : unsigned char { st_ready, st_barrier, st_warp, st_active, st_deferred, st_done };
 
 struct fiber : thread_rec {
     bctx::fcontext_t ctx;
     char *stack_lo;  // usable stack, above the guard page
     unsigned char state;
-    // Warp collective in progress.
+    // Warp collective, barrier or active-mask query in progress.
     int mode, b, c;
     unsigned mask, group;
     unsigned long long value, result;
+    const char *site;
+    // Race checker: collectives this lane took part in, and at completion
+    // the parity of each group lane's release object.
+    unsigned collectives, parities;
 #if SIM_ASAN
     void *fake_stack;
 #endif
+#if SIMDEV_TSAN
+    void *race_fiber;
+#endif
 };
+
+// What the watchdog sees of a host thread that runs blocks: a count of
+// fiber switches and the thread's CPU clock. A thread that keeps the CPU
+// busy without a switch is a fiber that never yields: lack of progress is
+// judged on CPU time, so a machine under load does not make it fire.
+struct watch_rec {
+    std::atomic<uint64_t> switches{0};
+    std::atomic<const launch_job *> job{nullptr};
+    std::atomic<uint64_t> block{0};
+    std::atomic<unsigned> thread{0};
+    clockid_t cpu{};
+    bool has_cpu = false;
+    // The watchdog's own view.
+    uint64_t seen = 0;
+    double idle_since = -1;  // CPU seconds at the last switch seen
+};
+
+std::mutex watch_m;
+std::vector<watch_rec *> &watched() {
+    static auto *v = new std::vector<watch_rec *>;  // outlives every thread
+    return *v;
+}
+std::atomic<unsigned> watchdog_seconds{0};
+
+void watch_register(watch_rec *w);
+void watch_unregister(watch_rec *w) {
+    std::lock_guard<std::mutex> lock(watch_m);
+    auto &v = watched();
+    v.erase(std::remove(v.begin(), v.end(), w), v.end());
+}
 
 size_t page_bytes() {
     static const size_t p = size_t(sysconf(_SC_PAGESIZE));
@@ -84,6 +137,7 @@ struct executor {
     std::vector<uint64_t> ready;  // ready threads, one bit per place
     struct warp_rec {
         unsigned waiting, done;  // lanes in a warp collective, lanes that exited
+        unsigned active;         // lanes in an active-mask query
     };
     std::vector<warp_rec> warps;
     std::vector<std::pair<void *, size_t>> chunks;  // stack mappings
@@ -91,13 +145,30 @@ struct executor {
     bctx::fcontext_t sched = nullptr;
     launch_job *job = nullptr;
     uint64_t rng = 0;
+    unsigned phase = 0;  // block barriers passed
+    // Release objects of the race checker: one per barrier parity, two per
+    // lane; block_start orders what the scheduler did before a block (and so
+    // the blocks it ran before on this host thread) before the block's
+    // threads, block_end the threads before what the scheduler does after.
+    char barrier_sync[2], block_start, block_end;
+    std::vector<char> lane_sync;
+    std::vector<unsigned> deferred;  // threads that yielded at an atomic
+#if SIMDEV_TSAN
+    void *sched_fiber = nullptr;
+#endif
+    watch_rec watch;
 #if SIM_ASAN
     const void *sched_bottom = nullptr;
     size_t sched_size = 0;
     void *sched_fake = nullptr;
 #endif
 
+    executor() { watch_register(&watch); }
     ~executor() {
+        watch_unregister(&watch);
+#if SIMDEV_TSAN
+        for (fiber &f : fibers) __tsan_destroy_fiber(f.race_fiber);
+#endif
         for (auto &c : chunks) munmap(c.first, c.second);
     }
 
@@ -118,10 +189,16 @@ struct executor {
         mprotect(m, page_bytes(), PROT_NONE);
         chunks.emplace_back(m, bytes);
         fibers.resize(old + add);
+        lane_sync.resize(2 * fibers.size());
         for (size_t i = 0; i < add; ++i) {
             fiber &f = fibers[old + i];
             f = fiber{};
             f.stack_lo = static_cast<char *>(m) + page_bytes() + i * stack_bytes;
+#if SIMDEV_TSAN
+            // One checker thread per stack, for good: a stack is only ever
+            // used by its own fiber.
+            f.race_fiber = __tsan_create_fiber(0);
+#endif
         }
     }
 
@@ -165,6 +242,9 @@ void shuffle(executor &ex) {
 
 // Back to the scheduler; returns when the fiber is resumed.
 void yield(executor &ex, fiber *f) {
+#if SIMDEV_TSAN
+    __tsan_switch_to_fiber(ex.sched_fiber, __tsan_switch_to_fiber_no_sync);
+#endif
 #if SIM_ASAN
     __sanitizer_start_switch_fiber(&f->fake_stack, ex.sched_bottom, ex.sched_size);
 #endif
@@ -185,8 +265,17 @@ void fiber_entry(bctx::transfer_t t) {
 #endif
     fiber *f = static_cast<fiber *>(tl_exec.cur);
     launch_job *job = ex->job;
+    // Kernel boundaries: what the launching thread did before the launch and
+    // the blocks that ran before on this host thread come first.
+    SIM_RACE_ACQUIRE(&job->race_start);
+    SIM_RACE_ACQUIRE(&ex->block_start);
     job->thunk->invoke(job->kernel, job->args);
+    SIM_RACE_RELEASE(&job->race_end);
+    SIM_RACE_RELEASE(&ex->block_end);
     f->state = st_done;
+#if SIMDEV_TSAN
+    __tsan_switch_to_fiber(ex->sched_fiber, __tsan_switch_to_fiber_no_sync);
+#endif
 #if SIM_ASAN
     __sanitizer_start_switch_fiber(nullptr, ex->sched_bottom, ex->sched_size);
 #endif
@@ -196,6 +285,11 @@ void fiber_entry(bctx::transfer_t t) {
 
 void resume(executor &ex, fiber *f) {
     tl_exec.cur = f;
+    ex.watch.thread.store(unsigned(f - ex.fibers.data()), std::memory_order_relaxed);
+    ex.watch.switches.fetch_add(1, std::memory_order_relaxed);
+#if SIMDEV_TSAN
+    __tsan_switch_to_fiber(f->race_fiber, __tsan_switch_to_fiber_no_sync);
+#endif
 #if SIM_ASAN
     __sanitizer_start_switch_fiber(&ex.sched_fake, f->stack_lo, stack_bytes);
 #endif
@@ -206,23 +300,41 @@ void resume(executor &ex, fiber *f) {
     f->ctx = t.fctx;
 }
 
-// The lane a shuffle reads, as the hardware picks it: `c` holds the segment
-// mask (32 - width) in bits 8..12 and the clamp lane in bits 0..4. Out of
-// range, the lane reads its own value.
+// The lane a shuffle reads, as PTX defines it: `c` holds the segment mask
+// (32 - width) in bits 8..12 and the clamp lane in bits 0..4; `b` counts
+// with its low five bits only. Out of range, the lane reads its own value.
 unsigned shuffle_source(int mode, unsigned lane, int b, int c) {
-    int seg = (c >> 8) & 0x1f, clamp = c & 0x1f;
+    int seg = (c >> 8) & 0x1f, clamp = c & 0x1f, bval = b & 0x1f;
     int min_lane = int(lane) & seg;
     int max_lane = min_lane | (clamp & ~seg);
     int j = int(lane);
     bool ok = false;
     switch (mode) {
-    case wm_up: j = int(lane) - b; ok = j >= max_lane; break;
-    case wm_down: j = int(lane) + b; ok = j <= max_lane; break;
-    case wm_xor: j = int(lane) ^ (b & 0x1f); ok = j <= max_lane; break;
-    case wm_idx: j = min_lane | (b & 0x1f & ~seg); ok = j <= max_lane; break;
+    case wm_up: j = int(lane) - bval; ok = j >= max_lane; break;
+    case wm_down: j = int(lane) + bval; ok = j <= max_lane; break;
+    case wm_xor: j = int(lane) ^ bval; ok = j <= max_lane; break;
+    case wm_idx: j = min_lane | (bval & ~seg); ok = j <= max_lane; break;
     default: break;
     }
-    return ok && b >= 0 ? unsigned(j) : lane;
+    return ok ? unsigned(j) : lane;
+}
+
+unsigned reduce_values(const fiber *lane, unsigned group, int op) {
+    unsigned r = lane[__builtin_ctz(group)].value;
+    for (unsigned g = group & (group - 1); g; g &= g - 1) {
+        unsigned v = unsigned(lane[__builtin_ctz(g)].value);
+        switch (op) {
+        case red_add: r += v; break;
+        case red_min: r = int(v) < int(r) ? v : r; break;
+        case red_max: r = int(v) > int(r) ? v : r; break;
+        case red_umin: r = v < r ? v : r; break;
+        case red_umax: r = v > r ? v : r; break;
+        case red_and: r &= v; break;
+        case red_or: r |= v; break;
+        default: r ^= v; break;
+        }
+    }
+    return r;
 }
 
 // Completes the warp collective lane l0 of warp `w` waits in, if all its
@@ -238,22 +350,38 @@ unsigned complete_warp_op(executor &ex, unsigned w, unsigned l0) {
     const int mode = lane[l0].mode;
     const unsigned group = (mask & exist & ~wr.done) | (1u << l0);
     if (group & ~wr.waiting) return 0;
-    unsigned ballot = 0;
+    unsigned ballot = 0, parities = 0;
+    bool all_equal = true;
     for (unsigned g = group; g; g &= g - 1) {
         const fiber &f = lane[__builtin_ctz(g)];
         if (f.mask != mask || f.mode != mode) return 0;
         if (f.value) ballot |= g & -g;
+        if (f.value != lane[l0].value) all_equal = false;
+        if (f.collectives & 1) parities |= g & -g;
     }
+    const unsigned reduced = mode == wm_reduce ? reduce_values(lane, group, lane[l0].b) : 0;
     for (unsigned g = group; g; g &= g - 1) {
         unsigned l = unsigned(__builtin_ctz(g));
         fiber &f = lane[l];
-        if (mode == wm_vote) {
-            f.result = ballot;
-        } else if (mode != wm_sync) {
+        switch (mode) {
+        case wm_sync: break;
+        case wm_vote: f.result = ballot; break;
+        case wm_match_all: f.result = all_equal ? group : 0; break;
+        case wm_reduce: f.result = reduced; break;
+        case wm_match_any: {
+            unsigned same = 0;
+            for (unsigned h = group; h; h &= h - 1)
+                if (lane[__builtin_ctz(h)].value == f.value) same |= h & -h;
+            f.result = same;
+            break;
+        }
+        default: {
             unsigned src = shuffle_source(mode, l, f.b, f.c);
             f.result = (group >> src) & 1u ? lane[src].value : f.value;
         }
+        }
         f.group = group;
+        f.parities = parities;
         f.state = st_ready;
     }
     wr.waiting &= ~group;
@@ -271,13 +399,73 @@ unsigned complete_after_exit(executor &ex, unsigned w) {
     return released;
 }
 
-void report_deadlock(executor &ex, unsigned at_barrier, unsigned in_warp) {
-    std::fprintf(stderr,
-                 "simdev: block (%u,%u,%u) cannot go on: %u threads wait at __syncthreads, %u in "
-                 "warp collectives that cannot complete (lanes they name never arrive, or arrive "
-                 "at another kind of collective or with another mask)\n",
-                 tl_exec.block_idx.x, tl_exec.block_idx.y, tl_exec.block_idx.z, at_barrier,
-                 in_warp);
+// Answers the active-mask queries of warp `w` once none of its lanes can run
+// on: each gets the lanes that wait at its own call site. Returns the lanes
+// released.
+unsigned complete_active_masks(executor &ex, unsigned w) {
+    executor::warp_rec &wr = ex.warps[w];
+    if (!wr.active) return 0;
+    const unsigned base = w * 32, lanes = std::min(32u, ex.count - base);
+    fiber *lane = &ex.fibers[base];
+    for (unsigned l = 0; l < lanes; ++l)
+        if (lane[l].state == st_ready || lane[l].state == st_deferred) return 0;
+    const unsigned released = wr.active;
+    for (unsigned g = released; g; g &= g - 1) {
+        fiber &f = lane[__builtin_ctz(g)];
+        unsigned same = 0;
+        for (unsigned h = released; h; h &= h - 1) {
+            const fiber &o = lane[__builtin_ctz(h)];
+            if (o.site == f.site || (o.site && f.site && std::strcmp(o.site, f.site) == 0))
+                same |= h & -h;
+        }
+        f.result = same;
+        f.state = st_ready;
+    }
+    wr.active = 0;
+    return released;
+}
+
+// "0-15, 17, 20-31" of the threads (linear ids in the block) that `pick` selects.
+template <typename P>
+std::string thread_list(const executor &ex, P pick) {
+    std::string out;
+    for (unsigned i = 0; i < ex.count;) {
+        if (!pick(ex.fibers[i])) {
+            ++i;
+            continue;
+        }
+        unsigned j = i;
+        while (j + 1 < ex.count && pick(ex.fibers[j + 1])) ++j;
+        char buf[32];
+        std::snprintf(buf, sizeof buf, j > i ? "%u-%u" : "%u", i, j);
+        out += (out.empty() ? "" : ", ") + std::string(buf);
+        i = j + 1;
+    }
+    return out;
+}
+
+// The stderr report of a fault of the running block; the caller fails the launch.
+void report_fault(executor &ex, const std::string &what) {
+    std::fprintf(stderr, "simdev: kernel %s, block (%u,%u,%u) of (%u,%u,%u) threads: %s\n",
+                 kernel_name(ex.job->kernel).c_str(), tl_exec.block_idx.x, tl_exec.block_idx.y,
+                 tl_exec.block_idx.z, tl_exec.block_dim.x, tl_exec.block_dim.y,
+                 tl_exec.block_dim.z, what.c_str());
+}
+
+const char *site_name(const char *s) { return s ? s : "an unnamed site"; }
+
+// Abandons the fibers of a block that cannot go on.
+void abandon(executor &ex) {
+#if SIMDEV_TSAN
+    // What they did comes before the launch's end, as if they had ended.
+    for (unsigned i = 0; i < ex.count; ++i) {
+        if (ex.fibers[i].state == st_done) continue;
+        __tsan_switch_to_fiber(ex.fibers[i].race_fiber, __tsan_switch_to_fiber_no_sync);
+        SIM_RACE_RELEASE(&ex.job->race_end);
+        SIM_RACE_RELEASE(&ex.block_end);
+        __tsan_switch_to_fiber(ex.sched_fiber, __tsan_switch_to_fiber_no_sync);
+    }
+#endif
 #if SIM_ASAN
     // The abandoned fibers' frames stay poisoned; their stacks are reused.
     for (unsigned i = 0; i < ex.count; ++i)
@@ -285,6 +473,80 @@ void report_deadlock(executor &ex, unsigned at_barrier, unsigned in_warp) {
 #else
     (void)ex;
 #endif
+}
+
+void report_deadlock(executor &ex) {
+    std::string what = "the block cannot go on: threads " +
+                       thread_list(ex, [](const fiber &f) { return f.state == st_barrier; }) +
+                       " wait at __syncthreads";
+    std::string warp = thread_list(ex, [](const fiber &f) { return f.state == st_warp; });
+    if (!warp.empty())
+        what += ", threads " + warp +
+                " in warp collectives that cannot complete (lanes they name never arrive, or "
+                "arrive at another kind of collective or with another mask)";
+    report_fault(ex, what);
+    abandon(ex);
+}
+
+// Every live thread waits at a block barrier: true when they all wait at
+// the same one; otherwise reports the sites.
+bool barrier_sites_agree(executor &ex) {
+    const fiber *first = nullptr;
+    bool same = true;
+    for (unsigned i = 0; i < ex.count; ++i) {
+        const fiber &f = ex.fibers[i];
+        if (f.state != st_barrier) continue;
+        if (!first) {
+            first = &f;
+        } else if (f.mode != first->mode ||
+                   (f.site != first->site &&
+                    (!f.site || !first->site || std::strcmp(f.site, first->site) != 0))) {
+            same = false;
+        }
+    }
+    if (same) return true;
+    std::string what = "threads wait at different block barriers:";
+    std::vector<const char *> sites;
+    for (unsigned i = 0; i < ex.count; ++i) {
+        const fiber &f = ex.fibers[i];
+        if (f.state != st_barrier) continue;
+        bool known = false;
+        for (const char *s : sites)
+            known |= s == f.site || (s && f.site && std::strcmp(s, f.site) == 0);
+        if (known) continue;
+        sites.push_back(f.site);
+        const char *site = f.site;
+        what += std::string(sites.size() > 1 ? ";" : "") + " threads " +
+                thread_list(ex, [site](const fiber &o) {
+                    return o.state == st_barrier &&
+                           (o.site == site || (o.site && site && std::strcmp(o.site, site) == 0));
+                }) +
+                " at " + site_name(site);
+    }
+    report_fault(ex, what);
+    abandon(ex);
+    return false;
+}
+
+// Releases the block barrier: the combined predicate for each waiting thread.
+void release_barrier(executor &ex) {
+    unsigned arrived = 0, count = 0;
+    for (unsigned i = 0; i < ex.count; ++i)
+        if (ex.fibers[i].state == st_barrier) {
+            ++arrived;
+            count += ex.fibers[i].value != 0;
+        }
+    for (unsigned i = 0; i < ex.count; ++i) {
+        fiber &f = ex.fibers[i];
+        if (f.state != st_barrier) continue;
+        switch (f.mode) {
+        case bar_count: f.result = count; break;
+        case bar_and: f.result = count == arrived; break;
+        case bar_or: f.result = count != 0; break;
+        default: f.result = 0; break;
+        }
+    }
+    ++ex.phase;
 }
 
 void run_block(executor &ex, launch_job &job, uint64_t linear) {
@@ -297,19 +559,30 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
     ex.ensure(n);
     ex.count = n;
     ex.job = &job;
+    ex.phase = 0;
+    ex.deferred.clear();
+    ex.watch.block.store(linear, std::memory_order_relaxed);
+#if SIMDEV_TSAN
+    ex.sched_fiber = __tsan_get_current_fiber();
+#endif
 
-    // Exactly the launch's bytes, so that an overrun is a heap overflow.
+    // Exactly the launch's bytes, so that an overrun is a heap overflow, and
+    // filled with the poison pattern, so that a missing initialisation shows.
     void *shared = nullptr;
     if (job.shared_bytes && posix_memalign(&shared, 16, job.shared_bytes) != 0) {
         job.fault = dev::err_launch_failed;
         return;
     }
+    if (shared) std::memset(shared, poison_byte, job.shared_bytes);
     tl_exec.dyn_shared = static_cast<unsigned char *>(shared);
+    static_shared_begin(job.kernel);
+    SIM_RACE_RELEASE(&ex.block_start);  // the fill comes before the threads
 
     for (unsigned i = 0; i < n; ++i) {
         fiber &f = ex.fibers[i];
         f.idx = uint3{i % bd.x, (i / bd.x) % bd.y, i / (bd.x * bd.y)};
         f.state = st_ready;
+        f.collectives = 0;
         f.ctx = bctx::make_fcontext(f.stack_lo + stack_bytes, stack_bytes, &fiber_entry);
     }
     ex.perm.resize(n);
@@ -321,7 +594,7 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
         shuffle(ex);
     }
     for (unsigned k = 0; k < n; ++k) ex.place[ex.perm[k]] = k;
-    ex.warps.assign((n + 31) / 32, executor::warp_rec{0, 0});
+    ex.warps.assign((n + 31) / 32, executor::warp_rec{0, 0, 0});
 
     // The next fiber is the first ready one in the order: a bit per place,
     // with no ready bit in the words below `first`. Locals, so that they stay
@@ -365,16 +638,32 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
                 warps[w].waiting |= bit;
                 released = complete_warp_op(ex, w, i % 32);
                 break;
+            case st_active: warps[w].active |= bit; break;
+            case st_deferred: ex.deferred.push_back(i); break;
             default: break;
             }
             if (released) {
                 in_warp -= unsigned(__builtin_popcount(released));
                 mark_ready(w * 32, released);
             }
+            if (warps[w].active && !released) mark_ready(w * 32, complete_active_masks(ex, w));
             continue;
         }
         if (alive == 0) break;
+        if (!ex.deferred.empty()) {
+            for (unsigned i : ex.deferred) {
+                fibers[i].state = st_ready;
+                mark_ready(i & ~31u, 1u << (i % 32));
+            }
+            ex.deferred.clear();
+            continue;
+        }
         if (in_warp == 0 && at_barrier == alive) {
+            if (!barrier_sites_agree(ex)) {
+                job.fault = dev::err_launch_failed;
+                break;
+            }
+            release_barrier(ex);
             if (job.thread_order == order::random) {
                 shuffle(ex);
                 for (unsigned k = 0; k < n; ++k) ex.place[ex.perm[k]] = k;
@@ -391,14 +680,29 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
             at_barrier = 0;
             continue;
         }
-        report_deadlock(ex, at_barrier, in_warp);
+        report_deadlock(ex);
         job.fault = dev::err_launch_failed;
         break;
     }
+    SIM_RACE_ACQUIRE(&ex.block_end);  // and the threads before the free
     ex.check_stacks();
+    if (const char *overrun = static_shared_end(job.kernel)) {
+        report_fault(ex, std::string("a write past static shared array ") + overrun);
+        job.fault = dev::err_launch_failed;
+    }
+    ex.watch.thread.store(~0u, std::memory_order_relaxed);
     tl_exec.cur = nullptr;
     tl_exec.dyn_shared = nullptr;
     std::free(shared);
+}
+
+// The block that the k-th hand-out of a grid runs, in the block order.
+uint64_t block_at(const launch_job &job, uint64_t k) {
+    switch (job.block_order) {
+    case order::reverse: return job.blocks - 1 - k;
+    case order::random: return uint64_t((unsigned __int128)job.block_mul * k % job.blocks + job.block_add) % job.blocks;
+    default: return k;
+    }
 }
 
 // Runs the next block of the grid; false when none is left.
@@ -406,13 +710,63 @@ bool run_one(launch_job &job) {
     if (job.fault.load(std::memory_order_relaxed)) return false;  // the grid is aborted
     uint64_t b = job.next.fetch_add(1, std::memory_order_relaxed);
     if (b >= job.blocks) return false;
-    run_block(tl_ex, job, b);
+    executor &ex = tl_ex;
+    ex.watch.job.store(&job, std::memory_order_relaxed);
+    run_block(ex, job, block_at(job, b));
+    ex.watch.job.store(nullptr, std::memory_order_relaxed);
     return true;
 }
 
 void run_blocks(launch_job &job) {
     while (run_one(job)) {
     }
+}
+
+// ------------------------------------------------------------ watchdog
+
+double cpu_seconds(clockid_t c) {
+    timespec ts{};
+    if (clock_gettime(c, &ts) != 0) return 0;
+    return double(ts.tv_sec) + ts.tv_nsec * 1e-9;
+}
+
+[[noreturn]] void watchdog_loop() {
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        const unsigned limit = watchdog_seconds.load();
+        std::lock_guard<std::mutex> lock(watch_m);
+        for (watch_rec *w : watched()) {
+            const launch_job *job = w->job.load(std::memory_order_relaxed);
+            const uint64_t s = w->switches.load(std::memory_order_relaxed);
+            if (!job || !w->has_cpu || s != w->seen) {
+                w->seen = s;
+                w->idle_since = -1;
+                continue;
+            }
+            const double now = cpu_seconds(w->cpu);
+            if (w->idle_since < 0) w->idle_since = now;
+            if (limit == 0 || now - w->idle_since < limit) continue;
+            const uint64_t b = w->block.load();
+            std::fprintf(stderr,
+                         "simdev: kernel %s, block %llu (linear): thread %u has run %u s of CPU "
+                         "time without reaching a barrier, a warp collective or its end (a "
+                         "spin-wait for a thread that this order does not run?)\n",
+                         kernel_name(job->kernel).c_str(), (unsigned long long)b,
+                         w->thread.load(), limit);
+            std::abort();
+        }
+    }
+}
+
+void watch_register(watch_rec *w) {
+    static std::once_flag started;
+    std::call_once(started, [] {
+        if (watchdog_seconds.load() == 0) watchdog_seconds = default_watchdog_seconds();
+        std::thread(watchdog_loop).detach();
+    });
+    w->has_cpu = pthread_getcpuclockid(pthread_self(), &w->cpu) == 0;
+    std::lock_guard<std::mutex> lock(watch_m);
+    watched().push_back(w);
 }
 
 unsigned configured_threads() {
@@ -424,6 +778,11 @@ unsigned configured_threads() {
         std::abort();
     }
     unsigned h = std::thread::hardware_concurrency();
+#if SIMDEV_TSAN
+    // Every fiber is a thread to the race checker, which keeps only a few
+    // thousand at a time.
+    h = std::min(h, 3u);
+#endif
     return h ? h : 1;
 }
 
@@ -506,43 +865,77 @@ pool &get_pool() {
 
 }  // namespace
 
-void syncthreads() {
+int syncthreads(const char *site, int op, int pred) {
     fiber *f = current_fiber();
+    executor &ex = tl_ex;
     f->state = st_barrier;
-    yield(tl_ex, f);
+    f->site = site;
+    f->mode = op;
+    f->value = pred != 0;
+    char *sync = &ex.barrier_sync[ex.phase & 1];
+    SIM_RACE_RELEASE(sync);
+    yield(ex, f);
+    SIM_RACE_ACQUIRE(sync);
+    return int(f->result);
 }
 
 unsigned long long warp_op(unsigned mask, int mode, unsigned long long value, int b, int c,
                            unsigned *group) {
     fiber *f = current_fiber();
+    executor &ex = tl_ex;
     f->mode = mode;
     f->mask = mask;
     f->value = value;
     f->b = b;
     f->c = c;
     f->state = st_warp;
-    yield(tl_ex, f);
+    const unsigned linear = unsigned(f - ex.fibers.data()), base = linear & ~31u;
+    SIM_RACE_RELEASE(&ex.lane_sync[2 * linear + (f->collectives & 1)]);
+    yield(ex, f);
+    ++f->collectives;
+#if SIMDEV_TSAN
+    for (unsigned g = f->group; g; g &= g - 1) {
+        unsigned l = unsigned(__builtin_ctz(g));
+        SIM_RACE_ACQUIRE(&ex.lane_sync[2 * (base + l) + ((f->parities >> l) & 1)]);
+    }
+#else
+    (void)base;
+#endif
     if (group) *group = f->group;
     return f->result;
 }
 
-unsigned active_mask() {
+void spin_yield() {
+    fiber *f = static_cast<fiber *>(tl_exec.cur);
+    if (!f) return;
+    f->state = st_deferred;
+    yield(tl_ex, f);
+}
+
+unsigned active_mask(const char *site) {
     fiber *f = current_fiber();
-    executor &ex = tl_ex;
-    unsigned linear = unsigned(f - ex.fibers.data());
-    unsigned base = linear & ~31u, lanes = std::min(32u, ex.count - base), m = 0;
-    for (unsigned l = 0; l < lanes; ++l)
-        if (ex.fibers[base + l].state != st_done) m |= 1u << l;
-    return m;
+    f->site = site;
+    f->state = st_active;
+    yield(tl_ex, f);
+    return unsigned(f->result);
 }
 
 int run_grid(launch_job &job) {
     job.blocks = uint64_t(job.grid.x) * job.grid.y * job.grid.z;
+    if (job.block_order == order::random && job.blocks > 1) {
+        // An affine bijection of the block numbers: a step prime to the count.
+        uint64_t r = splitmix(job.block_seed * 0x9e3779b97f4a7c15ull + 1);
+        job.block_mul = r % job.blocks | 1;
+        while (std::gcd(job.block_mul, job.blocks) != 1) job.block_mul += 2;
+        job.block_add = splitmix(r) % job.blocks;
+    }
+    SIM_RACE_RELEASE(&job.race_start);
     pool *p = job.blocks > 1 ? &get_pool() : nullptr;
     if (p)
         p->run(job);
     else
         run_blocks(job);
+    SIM_RACE_ACQUIRE(&job.race_end);
     return job.fault.load();
 }
 

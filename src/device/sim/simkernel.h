@@ -5,7 +5,8 @@
 // Every thread of a block is a fiber on one host thread; blocks run in
 // parallel on a pool of host threads. Hence:
 //   __shared__   a per-host-thread static: a block runs wholly on one host
-//                thread, so it owns the variable while it runs
+//                thread, so it owns the variable while it runs; each comes
+//                with a red zone beside it (see shared.cpp)
 //   atomics      real atomics, since blocks run concurrently
 //   __syncthreads / warp collectives switch fibers (see scheduler.cpp)
 #pragma once
@@ -49,20 +50,40 @@ extern __thread exec_state tl_exec SIM_API;
 
 inline dim3 as_dim3(const uint3 &v) { return dim3(v.x, v.y, v.z); }
 
-SIM_API void syncthreads();
-// Warp collectives; `mode` as in warp_mode.
-enum warp_mode : int { wm_sync, wm_idx, wm_up, wm_down, wm_xor, wm_vote };
+// The block barrier. `site` names the call site ("file:line" for C++
+// kernels; any string that a caller keeps alive): threads that meet at
+// different sites are a fault of the launch. `op` combines `pred` over the
+// block (bar_count: the count of non-zero values, bar_and, bar_or: 0 or 1).
+enum bar_op : int { bar_plain, bar_count, bar_and, bar_or };
+SIM_API int syncthreads(const char *site = nullptr, int op = bar_plain, int pred = 0);
+// Warp collectives; `mode` as in warp_mode. wm_reduce takes its operation
+// (red_op) in `b`.
+enum warp_mode : int { wm_sync, wm_idx, wm_up, wm_down, wm_xor, wm_vote, wm_match_any,
+                       wm_match_all, wm_reduce };
+enum red_op : int { red_add, red_min, red_max, red_umin, red_umax, red_and, red_or, red_xor };
 SIM_API unsigned long long warp_op(unsigned mask, int mode, unsigned long long value, int b,
                                    int c, unsigned *group);
-SIM_API unsigned active_mask();
+// The lanes of the caller's warp that reach the same `site` before the warp
+// can go no further (the lanes converged there).
+SIM_API unsigned active_mask(const char *site = nullptr);
+// An atomic that left memory as it was may be a spin-wait: the thread lets
+// the other threads of its block run first (a no-op outside a kernel).
+SIM_API void spin_yield();
+// Null, or inside (or one past the end of) a live device block or pinned block.
+SIM_API bool device_pointer_ok(const void *p);
+
+template <typename T>
+inline unsigned long long value_bits(T v) {
+    static_assert(sizeof(T) <= 8 && std::is_trivially_copyable<T>::value,
+                  "warp collectives move values of at most 8 bytes");
+    unsigned long long bits = 0;
+    std::memcpy(&bits, &v, sizeof(T));
+    return bits;
+}
 
 template <typename T>
 inline T shfl(unsigned mask, T var, int mode, int b, int c) {
-    static_assert(sizeof(T) <= 8 && std::is_trivially_copyable<T>::value,
-                  "shuffles move values of at most 8 bytes");
-    unsigned long long bits = 0;
-    std::memcpy(&bits, &var, sizeof(T));
-    bits = warp_op(mask, mode, bits, b, c, nullptr);
+    unsigned long long bits = warp_op(mask, mode, value_bits(var), b, c, nullptr);
     T out;
     std::memcpy(&out, &bits, sizeof(T));
     return out;
@@ -87,7 +108,12 @@ inline T tex_fetch(const dev::texture_ref &ref, int i);
 #define __device__
 #define __host__
 #define __constant__
-#define __shared__ static thread_local
+#define SIM_CAT2_(a, b) a##b
+#define SIM_CAT_(a, b) SIM_CAT2_(a, b)
+#define __shared__                                                                     \
+    static thread_local __attribute__((used, unused)) unsigned char SIM_CAT_(sim_rz_, \
+                                                                     __COUNTER__)[64]; \
+    static thread_local
 #define __forceinline__ inline __attribute__((always_inline))
 #define __launch_bounds__(...)
 #define __align__(n) __attribute__((aligned(n)))
@@ -102,12 +128,27 @@ constexpr int warpSize = 32;
 
 // ------------------------------------------------------------ synchronisation
 
-inline void __syncthreads() { ::sim::detail::syncthreads(); }
+#define SIM_STR2_(x) #x
+#define SIM_STR_(x) SIM_STR2_(x)
+#define SIM_SITE_ (__FILE__ ":" SIM_STR_(__LINE__))
+// Macros, so that every barrier knows the line it was written on.
+#define __syncthreads() ::sim::detail::syncthreads(SIM_SITE_)
+#define __syncthreads_count(p) ::sim::detail::syncthreads(SIM_SITE_, ::sim::detail::bar_count, (p))
+#define __syncthreads_and(p) ::sim::detail::syncthreads(SIM_SITE_, ::sim::detail::bar_and, (p))
+#define __syncthreads_or(p) ::sim::detail::syncthreads(SIM_SITE_, ::sim::detail::bar_or, (p))
+#define __activemask() ::sim::detail::active_mask(SIM_SITE_)
 inline void __syncwarp(unsigned mask = 0xffffffffu) {
     ::sim::detail::warp_op(mask, ::sim::detail::wm_sync, 0, 0, 0, nullptr);
 }
+#if defined(__SANITIZE_THREAD__)
+// The race checker takes the device's atomics (sequentially consistent here)
+// as the ordering; it does not model fences.
+inline void __threadfence() { __atomic_signal_fence(__ATOMIC_SEQ_CST); }
+inline void __threadfence_system() { __atomic_signal_fence(__ATOMIC_SEQ_CST); }
+#else
 inline void __threadfence() { __atomic_thread_fence(__ATOMIC_SEQ_CST); }
 inline void __threadfence_system() { __atomic_thread_fence(__ATOMIC_SEQ_CST); }
+#endif
 // The threads of a block share one host thread.
 inline void __threadfence_block() { __atomic_signal_fence(__ATOMIC_SEQ_CST); }
 
@@ -141,10 +182,41 @@ inline int __all_sync(unsigned mask, int pred) {
         ::sim::detail::warp_op(mask, ::sim::detail::wm_vote, pred != 0, 0, 0, &group));
     return b == group;
 }
-inline unsigned __activemask() { return ::sim::detail::active_mask(); }
+template <typename T>
+inline unsigned __match_any_sync(unsigned mask, T value) {
+    return unsigned(::sim::detail::warp_op(mask, ::sim::detail::wm_match_any,
+                                           ::sim::detail::value_bits(value), 0, 0, nullptr));
+}
+template <typename T>
+inline unsigned __match_all_sync(unsigned mask, T value, int *pred) {
+    unsigned r = unsigned(::sim::detail::warp_op(mask, ::sim::detail::wm_match_all,
+                                                 ::sim::detail::value_bits(value), 0, 0, nullptr));
+    *pred = r != 0;
+    return r;
+}
+#define SIM_REDUCE(name, T, op)                                                                \
+    inline T name(unsigned mask, T value) {                                                    \
+        return T(unsigned(::sim::detail::warp_op(mask, ::sim::detail::wm_reduce, unsigned(value), \
+                                                 ::sim::detail::op, 0, nullptr)));             \
+    }
+SIM_REDUCE(__reduce_add_sync, unsigned, red_add)
+SIM_REDUCE(__reduce_add_sync, int, red_add)
+SIM_REDUCE(__reduce_min_sync, unsigned, red_umin)
+SIM_REDUCE(__reduce_min_sync, int, red_min)
+SIM_REDUCE(__reduce_max_sync, unsigned, red_umax)
+SIM_REDUCE(__reduce_max_sync, int, red_max)
+SIM_REDUCE(__reduce_and_sync, unsigned, red_and)
+SIM_REDUCE(__reduce_or_sync, unsigned, red_or)
+SIM_REDUCE(__reduce_xor_sync, unsigned, red_xor)
+#undef SIM_REDUCE
 
 // ------------------------------------------------------------ atomics
 
+template <typename T>
+inline T sim_spun_(T old, T next) {
+    if (std::memcmp(&old, &next, sizeof(T)) == 0) ::sim::detail::spin_yield();
+    return old;
+}
 template <typename T>
 inline T sim_atomic_update_(T *addr, T (*f)(T, T), T val) {
     T old;
@@ -154,16 +226,16 @@ inline T sim_atomic_update_(T *addr, T (*f)(T, T), T val) {
         next = f(old, val);
     } while (!__atomic_compare_exchange(addr, &old, &next, false, __ATOMIC_SEQ_CST,
                                         __ATOMIC_RELAXED));
-    return old;
+    return sim_spun_(old, next);
 }
 
 #define SIM_ATOMIC_INT_OPS(T)                                                                   \
-    inline T atomicAdd(T *a, T v) { return __atomic_fetch_add(a, v, __ATOMIC_SEQ_CST); }        \
-    inline T atomicSub(T *a, T v) { return __atomic_fetch_sub(a, v, __ATOMIC_SEQ_CST); }        \
-    inline T atomicExch(T *a, T v) { return __atomic_exchange_n(a, v, __ATOMIC_SEQ_CST); }      \
-    inline T atomicAnd(T *a, T v) { return __atomic_fetch_and(a, v, __ATOMIC_SEQ_CST); }        \
-    inline T atomicOr(T *a, T v) { return __atomic_fetch_or(a, v, __ATOMIC_SEQ_CST); }          \
-    inline T atomicXor(T *a, T v) { return __atomic_fetch_xor(a, v, __ATOMIC_SEQ_CST); }        \
+    inline T atomicAdd(T *a, T v) { T o = __atomic_fetch_add(a, v, __ATOMIC_SEQ_CST); return sim_spun_(o, static_cast<T>(o + v)); } \
+    inline T atomicSub(T *a, T v) { T o = __atomic_fetch_sub(a, v, __ATOMIC_SEQ_CST); return sim_spun_(o, static_cast<T>(o - v)); } \
+    inline T atomicExch(T *a, T v) { return sim_spun_(__atomic_exchange_n(a, v, __ATOMIC_SEQ_CST), v); }     \
+    inline T atomicAnd(T *a, T v) { T o = __atomic_fetch_and(a, v, __ATOMIC_SEQ_CST); return sim_spun_(o, static_cast<T>(o & v)); } \
+    inline T atomicOr(T *a, T v) { T o = __atomic_fetch_or(a, v, __ATOMIC_SEQ_CST); return sim_spun_(o, static_cast<T>(o | v)); } \
+    inline T atomicXor(T *a, T v) { T o = __atomic_fetch_xor(a, v, __ATOMIC_SEQ_CST); return sim_spun_(o, static_cast<T>(o ^ v)); } \
     inline T atomicMin(T *a, T v) {                                                             \
         return sim_atomic_update_<T>(a, [](T o, T x) { return x < o ? x : o; }, v);             \
     }                                                                                           \
@@ -171,8 +243,10 @@ inline T sim_atomic_update_(T *addr, T (*f)(T, T), T val) {
         return sim_atomic_update_<T>(a, [](T o, T x) { return x > o ? x : o; }, v);             \
     }                                                                                           \
     inline T atomicCAS(T *a, T compare, T v) {                                                  \
-        __atomic_compare_exchange_n(a, &compare, v, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST); \
-        return compare;                                                                         \
+        T expected = compare;                                                                   \
+        bool swapped = __atomic_compare_exchange_n(a, &expected, v, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST); \
+        if (!swapped || compare == v) ::sim::detail::spin_yield();                              \
+        return expected;                                                                        \
     }
 SIM_ATOMIC_INT_OPS(int)
 SIM_ATOMIC_INT_OPS(unsigned)
@@ -189,7 +263,7 @@ inline double atomicAdd(double *a, double v) {
 inline float atomicExch(float *a, float v) {
     float old;
     __atomic_exchange(a, &v, &old, __ATOMIC_SEQ_CST);
-    return old;
+    return sim_spun_(old, v);
 }
 inline unsigned atomicInc(unsigned *a, unsigned limit) {
     return sim_atomic_update_<unsigned>(a, [](unsigned o, unsigned l) { return o >= l ? 0u : o + 1; },

@@ -47,19 +47,20 @@ fault_kind fault_by_name(const std::string &name, bool *found) {
     return fault_kind::count_;
 }
 
-void apply_order(global_state &g, const std::string &v) {
+void apply_order(const char *name, std::atomic<int> &o, std::atomic<unsigned> &s,
+                 const std::string &v) {
     long long seed = 0;
     if (v == "forward") {
-        g.order = int(order::forward);
+        o = int(order::forward);
     } else if (v == "reverse") {
-        g.order = int(order::reverse);
+        o = int(order::reverse);
     } else if (v == "random") {
-        g.order = int(order::random);
+        o = int(order::random);
     } else if (v.rfind("random:", 0) == 0 && parse_long(v.substr(7), &seed)) {
-        g.order = int(order::random);
-        g.seed = unsigned(seed);
+        o = int(order::random);
+        s = unsigned(seed);
     } else {
-        bad_env("SIMDEV_ORDER", v);
+        bad_env(name, v);
     }
 }
 
@@ -89,7 +90,9 @@ void read_environment(global_state &g) {
         if (!parse_long(i, &v)) bad_env("SIMDEV_INIT", i);
         g.init_result = int(v);
     }
-    if (const char *o = std::getenv("SIMDEV_ORDER")) apply_order(g, o);
+    if (const char *o = std::getenv("SIMDEV_ORDER")) apply_order("SIMDEV_ORDER", g.order, g.seed, o);
+    if (const char *o = std::getenv("SIMDEV_BLOCK_ORDER"))
+        apply_order("SIMDEV_BLOCK_ORDER", g.block_order, g.block_seed, o);
     if (const char *f = std::getenv("SIMDEV_FAULTS")) {
         if (*f)
             for (const std::string &item : split(f, ',')) {
@@ -159,6 +162,20 @@ int take_fault(fault_kind kind) {
     return f.code;
 }
 
+unsigned default_watchdog_seconds() {
+    if (const char *s = std::getenv("SIMDEV_WATCHDOG")) {
+        long long v;
+        if (!parse_long(s, &v) || v < 0) bad_env("SIMDEV_WATCHDOG", s);
+        return v == 0 ? ~0u : unsigned(v);
+    }
+    return 60;
+}
+
+int context_fault() {
+    dev::drv_context_rec *c = T().current;
+    return c && G().contexts.count(c) ? c->sticky : 0;
+}
+
 int fail(int code) {
     if (code != 0) T().pending = code;
     return code;
@@ -209,6 +226,13 @@ void set_thread_order(order o, unsigned seed) {
 }
 
 order thread_order() { return order(G().order.load()); }
+
+void set_block_order(order o, unsigned seed) {
+    G().block_order = int(o);
+    G().block_seed = seed;
+}
+
+order block_order() { return order(G().block_order.load()); }
 
 void inject(fault_kind kind, int count, int code, int after) {
     if (kind >= fault_kind::count_) return;
@@ -278,6 +302,8 @@ void reset() {
     g.stats = counters{};
     g.order = int(order::forward);
     g.seed = 0;
+    g.block_order = int(order::forward);
+    g.block_seed = 0;
     g.blas_initialized = false;
     g.blas_status = 0;
     g.generation.fetch_add(1, std::memory_order_acq_rel);

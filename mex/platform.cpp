@@ -16,21 +16,19 @@
 
 namespace platform {
 
+#if !defined(_WIN32)
 scratch_rules posix_rules(const std::string &first) {
     scratch_rules r;
     r.first_dir = first;
     r.separator = '/';
-#if defined(_WIN32)
-    r.base_name = [](int) { return std::string(); };
-#else
     const std::string owner = std::to_string(getuid()) + "_" + std::to_string(getpid()) + "_";
     r.base_name = [owner](int retry) { return owner + std::to_string(retry); };
-#endif
     r.can_use_dir = ::can_use_dir;
     r.can_use_file = ::can_use_file;
     r.backup_dir = backup_tmp_dir;
     return r;
 }
+#endif
 
 namespace windows {
 

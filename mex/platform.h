@@ -31,9 +31,11 @@ struct scratch_rules {
     std::function<std::string()> backup_dir;
 };
 
+#if !defined(_WIN32)
 // Linux and macOS: "/tmp" (or `first`), then the current directory, names
 // "<uid>_<pid>_<try>", "/".
 scratch_rules posix_rules(const std::string &first = "/tmp");
+#endif
 
 namespace windows {
 constexpr char separator = '\\';

@@ -22,11 +22,29 @@ err_t err_punt() {
     return _err;
 }
 
-void pkr_diag(int line, const char *function, const char *format, ...) {
+namespace {
+
+void vdiag(diag_channel channel, int line, const char *function, const char *format, va_list ap) {
     char text[4096];
+    vsnprintf(text, sizeof text, format, ap);
+    if (channel == diag_channel::mex_printf)
+        mexPrintf("Pelkor:%d(%s) %s\n", line, function, text);
+    else
+        host_print("Pelkor:%d(%s) %s\n", line, function, text);
+}
+
+}  // namespace
+
+void pkr_diag(int line, const char *function, const char *format, ...) {
     va_list ap;
     va_start(ap, format);
-    vsnprintf(text, sizeof text, format, ap);
+    vdiag(pkr_diag_channel, line, function, format, ap);
     va_end(ap);
-    host_print("Pelkor:%d(%s) %s\n", line, function, text);
+}
+
+void pkr_diag_via(diag_channel channel, int line, const char *function, const char *format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    vdiag(channel, line, function, format, ap);
+    va_end(ap);
 }

@@ -24,6 +24,17 @@ err_t err_set(int line, const char *file, const char *msg);
 err_t err_ok();
 err_t err_punt();
 
-// A diagnostic line, "Pelkor:<line>(<function>) <text>\n", on standard output.
+// Where diagnostics go: standard output, or the host's command window through
+// mexPrintf, as the Windows builds print them.
+enum class diag_channel { standard_output, mex_printf };
+#if defined(_WIN32)
+constexpr diag_channel pkr_diag_channel = diag_channel::mex_printf;
+#else
+constexpr diag_channel pkr_diag_channel = diag_channel::standard_output;
+#endif
+
+// A diagnostic line, "Pelkor:<line>(<function>) <text>\n", on this build's channel.
 void pkr_diag(int line, const char *function, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
+void pkr_diag_via(diag_channel channel, int line, const char *function, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));

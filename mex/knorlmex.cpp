@@ -6,10 +6,9 @@
 #include "device/device.h"
 #include "params.h"
 #include "paths.h"
+#include "platform.h"
 #include "retry.h"
 #include "texts.h"
-
-#include <sys/time.h>
 
 #include <cstring>
 #include <vector>
@@ -164,8 +163,7 @@ err_t invoke_kernel(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
 }
 
 err_t time_launches(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
-    timeval start, end;
-    gettimeofday(&start, nullptr);
+    const platform::stopwatch clock;
     for (int i = 0; i < 100; ++i) {
         err_t r = invoke_kernel(nlhs, plhs, nrhs, prhs);
         if (err_failed(r)) return r;
@@ -173,13 +171,7 @@ err_t time_launches(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) 
     err_t r = knorl_retry(g, 621 + mac_lines, "pkrFunction", cuda_api::runtime,
                           [] { return dev::synchronize(); });
     if (err_failed(r)) return r;
-    gettimeofday(&end, nullptr);
-    long seconds = end.tv_sec - start.tv_sec, micros = end.tv_usec - start.tv_usec;
-    if (micros < 0) {
-        --seconds;
-        micros += 1000000;
-    }
-    const long elapsed = seconds * 1000000 + micros;
+    const long elapsed = clock.elapsed_us();
     plhs[0] = mxCreateDoubleScalar(static_cast<float>(elapsed) / 100.0f);
     return err_ok();
 }
@@ -202,7 +194,7 @@ err_t pkrFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
                     "launch(gsingle([])) usage only valid after a kernel has been loaded");
     g = call_gpgpu();
     if (first_run) {
-        err_t r = set_paths(paths);
+        err_t r = set_paths(paths, platform::host_rules());
         if (err_failed(r)) return r;
         first_run = false;
     }

@@ -1,6 +1,7 @@
 #include "paths.h"
 
 #include "host.h"
+#include "platform.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -63,11 +64,11 @@ std::string backup_tmp_dir() {
     return getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
 }
 
-err_t set_paths(path_t &paths, const std::string &first) {
-    std::string d = first;
-    if (!can_use_dir(d)) {
-        d = backup_tmp_dir();
-        if (!can_use_dir(d)) {
+err_t set_paths(path_t &paths, const platform::scratch_rules &rules) {
+    std::string d = rules.first_dir;
+    if (!rules.can_use_dir(d)) {
+        d = rules.backup_dir();
+        if (!rules.can_use_dir(d)) {
             pkr_diag(253, "set_paths",
                      "Neither of the above paths have read and write access for the current "
                      "user. Therefore, the compile-on-demand capabilities of Pelkor cannot "
@@ -84,15 +85,18 @@ err_t set_paths(path_t &paths, const std::string &first) {
                            "Therefore, the compile-on-demand features of Pelkor cannot function. "
                            "Please delete these files or change their read/write permissions to "
                            "continue.");
-        paths.base_name = std::to_string(getuid()) + "_" + std::to_string(getpid()) + "_" +
-                          std::to_string(retry_ctr);
-        paths.cu_file = d + "/" + paths.base_name + ".cu";
-        paths.ptx_file = d + "/" + paths.base_name + ".ptx";
-        if (can_use_file(paths.cu_file) && can_use_file(paths.ptx_file)) break;
+        paths.base_name = rules.base_name(retry_ctr);
+        paths.cu_file = d + rules.separator + paths.base_name + ".cu";
+        paths.ptx_file = d + rules.separator + paths.base_name + ".ptx";
+        if (rules.can_use_file(paths.cu_file) && rules.can_use_file(paths.ptx_file)) break;
         paths.base_name.clear();
     }
     paths.scratch_dir = d;
     return err_ok();
+}
+
+err_t set_paths(path_t &paths, const std::string &first) {
+    return set_paths(paths, platform::posix_rules(first));
 }
 
 std::string shell_quote(const std::string &text) {
@@ -131,7 +135,7 @@ err_t compile(const char *source, const path_t &paths) {
         if (fd >= 0) remove_file(paths.cu_file);
         return err_set(write_failed.line, write_failed.file, write_failed.msg);
     }
-    if (host_shell(compile_command(paths).c_str()) != 0)
+    if (host_shell(platform::host_compile_command(paths).c_str()) != 0)
         return err_set(382, file_knorlmex,
                        "compilation failed, check that 'nvcc' is in your PATH. If running "
                        "Fedora 10 on a 64 bit installation, a common cause of this is missing 32 "

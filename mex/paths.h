@@ -7,14 +7,20 @@
 #include <string>
 
 struct path_t {
-    std::string cu_file;   // scratch_dir + "/" + base_name + ".cu"
-    std::string ptx_file;  // scratch_dir + "/" + base_name + ".ptx"
+    std::string cu_file;   // scratch_dir + separator + base_name + ".cu"
+    std::string ptx_file;  // scratch_dir + separator + base_name + ".ptx"
     std::string scratch_dir;
-    std::string base_name;  // "<user id>_<process id>_<try>"
+    std::string base_name;  // "<user id>_<process id>_<try>" (Windows: user name for the id)
 };
 
-// Chooses the scratch directory (`first`, else the current directory) and the
-// first of ten names that the user can use there.
+namespace platform {
+struct scratch_rules;
+}
+
+// Chooses the scratch directory (the rules' first, else their backup
+// directory) and the first of ten names that the user can use there.
+err_t set_paths(path_t &paths, const platform::scratch_rules &rules);
+// The same with this system's POSIX rules, `first` tried first.
 err_t set_paths(path_t &paths, const std::string &first = "/tmp");
 // They print their own diagnostics.
 bool can_use_dir(const std::string &path);
@@ -23,6 +29,7 @@ std::string backup_tmp_dir();
 
 // `text` as one word for a POSIX shell.
 std::string shell_quote(const std::string &text);
+// The POSIX shell's command (platform::host_compile_command picks this host's).
 std::string compile_command(const path_t &paths);
 // Writes the source to a fresh cu_file and has nvcc make ptx_file from it.
 err_t compile(const char *source, const path_t &paths);

@@ -16,7 +16,7 @@ int drv_func_set_block_shape(drv_function function, unsigned x, unsigned y, unsi
             return int(err_invalid_value);
         s.block = dim3(x, y, z);
         return 0;
-    });
+    }, staging::call::block_shape);
 }
 
 int drv_func_set_shared_size(drv_function function, size_t bytes) {
@@ -24,7 +24,7 @@ int drv_func_set_shared_size(drv_function function, size_t bytes) {
         if (bytes > l.max_shared) return int(err_invalid_value);
         s.shared = bytes;
         return 0;
-    });
+    }, staging::call::shared_size);
 }
 
 // Values already set within the new size keep their bytes.
@@ -33,7 +33,7 @@ int drv_param_set_size(drv_function function, size_t bytes) {
         if (bytes > staging::max_param_bytes) return int(err_invalid_value);
         s.params.resize(bytes, 0);
         return 0;
-    });
+    }, staging::call::param_size);
 }
 
 int drv_param_setf(drv_function function, size_t offset, float value) {
@@ -46,7 +46,7 @@ int drv_param_setv(drv_function function, size_t offset, const void *data, size_
             return int(err_invalid_value);
         if (bytes) std::memcpy(s.params.data() + offset, data, bytes);
         return 0;
-    });
+    }, staging::call::param_set);
 }
 
 int drv_launch_grid(drv_function function, unsigned grid_x, unsigned grid_y) {
@@ -54,7 +54,7 @@ int drv_launch_grid(drv_function function, unsigned grid_x, unsigned grid_y) {
     int e = with_staged(function, [&](staged_launch &st, const limits &) {
         s = st;
         return 0;
-    });
+    }, staging::call::launch);
     if (e) return e;
     return drv_launch(function, dim3(grid_x, grid_y, 1), s.block, unsigned(s.shared),
                       s.params.data(), s.params.size());

@@ -31,10 +31,12 @@ struct staged_launch {
 };
 
 using step_fn = std::function<int(staged_launch &, const limits &)>;
+// Which drv_* call a step serves (the simulated device injects faults by it).
+enum class call { block_shape, shared_size, param_size, param_set, launch };
 // The backend's part: checks the function handle and runs `step` on its staged
 // launch with its device's limits, under the backend's lock; the driver's
 // error for a handle or context it refuses.
-int with_staged(drv_function function, const step_fn &step);
+int with_staged(drv_function function, const step_fn &step, call which);
 
 }  // namespace staging
 }  // namespace dev

@@ -3,6 +3,7 @@
 // rule and the scratch files.
 #include "params.h"
 #include "paths.h"
+#include "platform.h"
 #include "retry.h"
 #include "support.h"
 #include "texts.h"
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <map>
 
 // The SDK runtime calls the module's entry; these tests call its parts.
 err_t pkrFunction(int, mxArray *[], int, const mxArray *[]) { return err_ok(); }
@@ -358,6 +360,165 @@ TEST_F(LaunchScratch, CleanupRemovesBothOrFails) {
     EXPECT_EQ(access(p.ptx_file.c_str(), F_OK), 0);
     discard(p);
     EXPECT_NE(access(p.ptx_file.c_str(), F_OK), 0);
+}
+
+// The Windows rules against a host of their own: its environment, its
+// directories and files with what _access grants, its current directory.
+struct WindowsHost : HostTest {
+    enum grant { missing, exists_only, read_write };
+    std::map<std::string, std::string> env;
+    std::map<std::string, grant> entries;
+    std::string cwd = "C:\\work";
+    platform::host_source host() {
+        platform::host_source h;
+        h.getenv = [this](const char *name) -> const char * {
+            auto i = env.find(name);
+            return i == env.end() ? nullptr : i->second.c_str();
+        };
+        h.access = [this](const std::string &path, int mode) {
+            auto i = entries.find(path);
+            const grant g = i == entries.end() ? missing : i->second;
+            return mode == 0 ? g != missing : g == read_write;
+        };
+        h.cwd = [this] { return cwd; };
+        h.pid = 4242;
+        return h;
+    }
+    // set_paths under the Windows rules: its result, paths and diagnostics.
+    err_t run(path_t &p, std::string &out) {
+        testing::internal::CaptureStdout();
+        err_t r = set_paths(p, platform::windows::rules(host()));
+        out = testing::internal::GetCapturedStdout();
+        return r;
+    }
+};
+
+TEST_F(WindowsHost, ScratchDirectoryFromTempElseTmpElseTheCurrentOne) {
+    const std::string fallback = "Pelkor:257(set_paths) Warning: Falling back to C:\\work for compile.\n";
+    struct row {
+        const char *what;
+        std::map<std::string, std::string> env;
+        std::map<std::string, grant> entries;
+        std::string dir, out;
+    };
+    const std::vector<row> rows = {
+        {"TEMP", {{"TEMP", "C:\\t"}, {"TMP", "D:\\u"}}, {{"C:\\t", read_write}, {"D:\\u", read_write}},
+         "C:\\t", ""},
+        {"TMP without TEMP", {{"TMP", "D:\\u"}}, {{"D:\\u", read_write}}, "D:\\u", ""},
+        // TMP is only asked for when TEMP is unset.
+        {"TEMP missing", {{"TEMP", "C:\\t"}, {"TMP", "D:\\u"}}, {{"D:\\u", read_write}, {"C:\\work", read_write}},
+         "C:\\work", "Pelkor:91(can_use_dir) Directory C:\\t does not exist\n" + fallback},
+        {"neither", {}, {{"C:\\work", read_write}}, "C:\\work",
+         "Pelkor:91(can_use_dir) Directory  does not exist\n" + fallback},
+        {"TEMP read-only", {{"TEMP", "C:\\t"}}, {{"C:\\t", exists_only}, {"C:\\work", read_write}}, "C:\\work",
+         "Pelkor:95(can_use_dir) Read/Write access denied to directory C:\\t\n" + fallback},
+        {"TEMP that cmd.exe expands", {{"TEMP", "C:\\%x%"}}, {{"C:\\%x%", read_write}, {"C:\\work", read_write}},
+         "C:\\work", "Pelkor:95(can_use_dir) Read/Write access denied to directory C:\\%x%\n" + fallback},
+        {"a space is fine", {{"TEMP", "C:\\my temp"}}, {{"C:\\my temp", read_write}}, "C:\\my temp", ""},
+    };
+    for (const row &r : rows) {
+        env = r.env;
+        entries = r.entries;
+        env["USERNAME"] = "ann";
+        path_t p;
+        std::string out;
+        EXPECT_FALSE(err_failed(run(p, out))) << r.what;
+        EXPECT_EQ(out, r.out) << r.what;
+        EXPECT_EQ(p.scratch_dir, r.dir) << r.what;
+        EXPECT_EQ(p.cu_file, r.dir + "\\ann_4242_0.cu") << r.what;
+        EXPECT_EQ(p.ptx_file, r.dir + "\\ann_4242_0.ptx") << r.what;
+    }
+    env.clear();
+    entries = {{"C:\\work", exists_only}};
+    path_t p;
+    std::string out;
+    err_t r = run(p, out);
+    EXPECT_EQ(r.line, 254);
+    EXPECT_STREQ(r.msg, "No scratch directory for compilation available");
+    EXPECT_EQ(out.rfind("Pelkor:91(can_use_dir) Directory  does not exist\n"
+                        "Pelkor:95(can_use_dir) Read/Write access denied to directory C:\\work\n"
+                        "Pelkor:253(set_paths) Neither",
+                        0),
+              0u)
+        << out;
+}
+
+TEST_F(WindowsHost, BaseNameFromTheUserName) {
+    struct row {
+        const char *user;  // null: unset
+        int retry;
+        std::string name;
+    };
+    const std::string long_user(600, 'x');
+    for (const row &r : std::vector<row>{{"ann", 0, "ann_4242_0"},
+                                         {"Ann Lee  B", 7, "Ann_Lee__B_4242_7"},
+                                         {nullptr, 3, "user_4242_3"},
+                                         {long_user.c_str(), 9, std::string(499, 'x')}}) {
+        env.clear();
+        if (r.user) env["USERNAME"] = r.user;
+        EXPECT_EQ(platform::windows::base_name(host(), r.retry), r.name) << r.retry;
+    }
+}
+
+TEST_F(WindowsHost, FilesAreProbedWithoutCreatingThem) {
+    env = {{"TEMP", "C:\\t"}, {"USERNAME", "ann"}};
+    entries = {{"C:\\t", read_write},
+               {"C:\\t\\ann_4242_0.ptx", exists_only},
+               {"C:\\t\\ann_4242_1.cu", read_write}};
+    path_t p;
+    std::string out;
+    EXPECT_FALSE(err_failed(run(p, out)));
+    EXPECT_EQ(out, "Pelkor:111(can_use_file) Read/Write access denied to file C:\\t\\ann_4242_0.ptx\n");
+    EXPECT_EQ(p.base_name, "ann_4242_1");
+    // Ten names held: the permission error.
+    for (int i = 0; i < 10; ++i) entries["C:\\t\\ann_4242_" + std::to_string(i) + ".cu"] = exists_only;
+    err_t r = run(p, out);
+    EXPECT_EQ(r.line, 280);
+    EXPECT_EQ(std::string(r.msg).rfind("You do not have permission", 0), 0u);
+    EXPECT_EQ(p.base_name, "");
+}
+
+TEST_F(WindowsHost, CompileCommandForCmd) {
+    const path_t p{"C:\\my t\\b.cu", "C:\\my t\\b.ptx", "C:\\my t", "b"};
+    EXPECT_EQ(platform::windows::compile_command(p),
+              "cd \"C:\\my t\" & nvcc -D__x86_64__ -ptx -o \"C:\\my t\\b.ptx\" \"C:\\my t\\b.cu\" "
+              "--ptxas-options=-v -arch=sm_75");
+}
+
+TEST(LaunchTiming, ElapsedMicroseconds) {
+    struct counter_row {
+        long long start, end, frequency;
+        int us;
+    };
+    for (const counter_row &r : std::vector<counter_row>{{100, 100, 1000, 0},
+                                                         {0, 3579545, 3579545, 1000000},
+                                                         {10, 11, 3, 333333},  // truncated
+                                                         {5, 7, 10000000, 0},
+                                                         {1LL << 40, (1LL << 40) + 2500, 1000, 2500000}})
+        EXPECT_EQ(platform::windows::elapsed_us(r.start, r.end, r.frequency), r.us) << r.end;
+    struct day_row {
+        long s0, us0, s1, us1, us;
+    };
+    for (const day_row &r : std::vector<day_row>{{5, 100, 5, 350, 250},
+                                                 {5, 999999, 6, 1, 2},  // borrow
+                                                 {5, 500000, 8, 200000, 2700000}})
+        EXPECT_EQ(platform::posix_elapsed_us(r.s0, r.us0, r.s1, r.us1), r.us) << r.s1;
+    const platform::stopwatch w;
+    EXPECT_GE(w.elapsed_us(), 0);
+}
+
+struct LaunchDiagnostics : HostTest {};
+
+TEST_F(LaunchDiagnostics, EitherChannel) {
+    testing::internal::CaptureStdout();
+    pkr_diag_via(diag_channel::mex_printf, 91, "can_use_dir", "Directory %s does not exist", "C:\\t");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(fake::printed(), "Pelkor:91(can_use_dir) Directory C:\\t does not exist\n");
+    testing::internal::CaptureStdout();
+    pkr_diag_via(diag_channel::standard_output, 154, "can_use_dir", "x %d", 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Pelkor:154(can_use_dir) x 1\n");
+    EXPECT_EQ(fake::printed(), "Pelkor:91(can_use_dir) Directory C:\\t does not exist\n");
+    EXPECT_EQ(pkr_diag_channel, diag_channel::standard_output) << "this build";
 }
 
 }  // namespace

@@ -242,7 +242,7 @@ std::map<CUfunction, staging::staged_launch> staged_launches;
 }  // namespace
 
 // With the limits of the current context's device.
-int staging::with_staged(drv_function function, const step_fn &step) {
+int staging::with_staged(drv_function function, const step_fn &step, staging::call) {
     const driver_api *d = driver();
     if (int e = cuda::initialized(d)) return e;
     if (!function) return err_invalid_value;

@@ -75,6 +75,11 @@ enum class fault_kind {
     module_load,       // drv_module_load_data
     drv_launch,        // drv_launch
     blas,              // any cuBLAS call: its status becomes the code
+    block_shape,       // drv_func_set_block_shape
+    shared_size,       // drv_func_set_shared_size
+    param_size,        // drv_param_set_size
+    param_set,         // drv_param_setf / setv, one call each
+    last_error,        // get_last_error returns the code in place of the pending one
     count_
 };
 // After `after` calls of `kind` have passed, the next `count` fail with `code`

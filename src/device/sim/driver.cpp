@@ -381,8 +381,12 @@ int drv_launch(drv_function function, dim3 grid, dim3 block, unsigned shared_byt
     return e;
 }
 
-int staging::with_staged(drv_function function, const step_fn &step) {
-    driver_call call(no_fault);
+int staging::with_staged(drv_function function, const step_fn &step, staging::call which) {
+    static const fault_kind faults[] = {fault_kind::block_shape, fault_kind::shared_size,
+                                        fault_kind::param_size, fault_kind::param_set, no_fault};
+    static_assert(sizeof faults / sizeof faults[0] == size_t(staging::call::launch) + 1,
+                  "one fault kind per staging call");
+    driver_call call(faults[size_t(which)]);
     if (call.error) return call.error;
     if (!function) return err_invalid_value;
     if (!live_functions.count(function)) return err_invalid_handle;

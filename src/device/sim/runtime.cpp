@@ -12,6 +12,10 @@ using sim::fault_kind;
 
 int get_last_error() {
     thread_state &t = T();
+    if (int f = take_fault(fault_kind::last_error)) {
+        t.pending = 0;
+        return f;
+    }
     int e = t.pending;
     t.pending = 0;
     return e;

@@ -248,6 +248,7 @@ const char *fault_name(fault_kind kind) {
         "kernel_run",   "get_device", "host_alloc",    "free_host",    "ctx_get_device",
         "mem_get_info", "memset",    "device_count",   "device_get",   "capability",
         "module_load",  "drv_launch", "blas",
+        "block_shape",  "shared_size", "param_size",   "param_set",    "last_error",
     };
     static_assert(sizeof(names) / sizeof(names[0]) == size_t(fault_kind::count_),
                   "one name per fault kind");

@@ -105,7 +105,14 @@ void run_thread(const void *kernel, void **) {
     const detail::exec_state &e = detail::tl_exec;
     thread t{};
     t.L = &L;
+#if defined(SIMDEV_TSAN)
+    // The race checker sees each device thread as a thread of its own, so state
+    // shared by the fibers of one host thread would look racy: keep it per fiber.
+    range_cache own{};
+    t.cache = &own;
+#else
     t.cache = &tl_cache;
+#endif
     if (t.cache->serial != L.serial) *t.cache = range_cache{L.serial, {}, {}, 0};
     const uint3 tid = e.cur->idx, nt = e.block_dim;
     uint64_t *s = t.sreg;

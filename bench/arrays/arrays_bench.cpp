@@ -8,6 +8,7 @@
 //   arrays_bench [--big N] [--side N] [--reps N]
 //     --big: side of the transposed and Hankel matrices (default 8192)
 //     --side: side of the differenced and gradient arrays (default 4096)
+#include "../timing.h"
 #include "device/device.h"
 #include "torvane.h"
 #include "torvane_arrays.h"
@@ -21,24 +22,7 @@
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-// Best time of `reps` runs of f, each waited for; the first run warms up.
-double best_seconds(int reps, const std::function<int()> &f) {
-    double best = 1e30;
-    for (int i = 0; i <= reps; ++i) {
-        const auto t0 = clock_type::now();
-        const int e = f();
-        const int w = dev::synchronize();
-        const double s = std::chrono::duration<double>(clock_type::now() - t0).count();
-        if (e || w) {
-            std::fprintf(stderr, "call failed: %d (wait %d)\n", e, w);
-            std::exit(1);
-        }
-        if (i > 0 && s < best) best = s;
-    }
-    return best;
-}
+using timing::best_seconds;
 
 void *device_buffer(size_t bytes) {
     void *p = nullptr;

@@ -3,6 +3,7 @@
 // each rate and its ratio to j0's.
 //
 //   bessel_bench [--log2n N] [--reps N]     (default: 2^24 elements, 10 reps)
+#include "../timing.h"
 #include "device/device.h"
 #include "torvane.h"
 #include "torvane_bessel.h"
@@ -19,22 +20,7 @@ int launch_math_j0(void *out, const void *in, unsigned n, bool dbl);
 
 namespace {
 
-// Best time of `reps` runs of f, each waited for; the first run warms up.
-double best_seconds(int reps, const std::function<int()> &f) {
-    double best = 1e30;
-    for (int i = 0; i <= reps; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        const int e = f();
-        const int s = dev::synchronize();
-        const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        if (e || s) {
-            std::fprintf(stderr, "call failed: %d %d\n", e, s);
-            std::exit(1);
-        }
-        if (i > 0 && t < best) best = t;
-    }
-    return best;
-}
+using timing::best_seconds;
 
 template <class T>
 void bench_type(const char *type, unsigned n, int reps, pkrError (*j)(void *, void *, T, unsigned),

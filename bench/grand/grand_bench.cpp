@@ -3,6 +3,7 @@
 // build has cuRAND; prints both rates and their ratio.
 //
 //   grand_bench [--log2n N] [--reps N]     (default: 2^26 numbers, 10 reps)
+#include "../timing.h"
 #include "device/device.h"
 #include "torvane_grand.h"
 
@@ -18,24 +19,7 @@
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-// Best time of `reps` runs of f, each waited for; the first run warms up.
-double best_seconds(int reps, const std::function<int()> &f) {
-    double best = 1e30;
-    for (int i = 0; i <= reps; ++i) {
-        const auto t0 = clock_type::now();
-        const int e = f();
-        const int s_e = dev::synchronize();
-        const double s = std::chrono::duration<double>(clock_type::now() - t0).count();
-        if (e || s_e) {
-            std::fprintf(stderr, "call failed: %d (wait: %d)\n", e, s_e);
-            std::exit(1);
-        }
-        if (i > 0 && s < best) best = s;
-    }
-    return best;
-}
+using timing::best_seconds;
 
 void bench(const char *type, bool dbl, unsigned n, int reps) {
     pkrError (*fill)(void *, unsigned, int *) = dbl ? &pkr_grand_f64 : &pkr_grand_f32;

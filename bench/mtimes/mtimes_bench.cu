@@ -9,6 +9,7 @@
 //
 //   mtimes_bench [--n N]... [--reps N]     (default: 512 1024 2048 4096, 5 reps;
 //   sizes up to 311 go to cuBLAS on both sides)
+#include "../timing.h"
 #include "device/device.h"
 #include "device/kernel.h"
 #include "torvane.h"
@@ -24,24 +25,12 @@
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-// Best time of `reps` runs of f, each waited for; the first run warms up.
+// cuBLAS reports its failures apart from the call's result.
 double best_seconds(int reps, const std::function<int()> &f) {
-    double best = 1e30;
-    for (int i = 0; i <= reps; ++i) {
-        const auto t0 = clock_type::now();
-        int e = f();
-        if (!e) e = dev::synchronize();
-        if (!e) e = dev::blas_get_error();
-        const double s = std::chrono::duration<double>(clock_type::now() - t0).count();
-        if (e) {
-            std::fprintf(stderr, "call failed: %d\n", e);
-            std::exit(1);
-        }
-        if (i > 0 && s < best) best = s;
-    }
-    return best;
+    return timing::best_seconds(reps, [&] {
+        const int e = f();
+        return e ? e : dev::blas_get_error();
+    });
 }
 
 template <class To, class From>

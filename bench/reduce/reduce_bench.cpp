@@ -8,6 +8,7 @@
 // against `any` over zeros, which reads everything.
 //
 //   reduce_bench [--mib N]... [--reps N]     (default: 64 and 256 MiB, 10 reps)
+#include "../timing.h"
 #include "device/device.h"
 #include "torvane.h"
 #include "torvane_reduce.h"
@@ -22,27 +23,11 @@
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
 using entry_fn = pkrError (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, void *,
                               int32_t, void *, int32_t, float *, unsigned char, unsigned char,
                               unsigned char);
 
-// Best time of `reps` runs of f, each waited for.
-double best_seconds(int reps, const std::function<int()> &f) {
-    double best = 1e30;
-    for (int i = 0; i <= reps; ++i) {  // the first run warms up
-        const auto t0 = clock_type::now();
-        const int e = f();
-        dev::synchronize();
-        const double s = std::chrono::duration<double>(clock_type::now() - t0).count();
-        if (e) {
-            std::fprintf(stderr, "call failed: %d\n", e);
-            std::exit(1);
-        }
-        if (i > 0 && s < best) best = s;
-    }
-    return best;
-}
+using timing::best_seconds;
 
 struct operation {
     const char *name;

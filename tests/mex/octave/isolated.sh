@@ -24,14 +24,36 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/tmp" "$work/dir with 'quote" "$work/x\$(touch F)y" "$work/x\`touch G\`y"
 chown -R "$nobody_uid:$nobody_gid" "$work"
 chmod 755 "$work"
+# Trees that lie under /tmp (a checkout or build there) must stay reachable
+# under the fresh /tmp: their top folders are parked under /mnt and moved back
+# in once the fresh /tmp is mounted.
+keep=""
+for p in "$here" "$work"; do
+  case "$p" in /tmp/?*) top=${p#/tmp/}; top=${top%%/*} ;; *) continue ;; esac
+  case " $keep " in *" $top "*) ;; *) keep="$keep $top" ;; esac
+done
 export HOME="$work" TMPDIR="$work/tmp" ISOLATED_WORK="$work" ISOLATED_MODE="$mode"
+export ISOLATED_KEEP="$keep"
 unshare -m sh -c '
   mode=$1; shift
   mount --make-rprivate / 2>/dev/null
+  fresh_tmp() {  # $1: ro or rw
+    if [ -n "$ISOLATED_KEEP" ]; then
+      mount -t tmpfs none /mnt || exit 77
+      for top in $ISOLATED_KEEP; do
+        mkdir -p "/mnt/$top" && mount --bind "/tmp/$top" "/mnt/$top" || exit 77
+      done
+    fi
+    mount -t tmpfs -o mode=1777 none /tmp || exit 77
+    for top in $ISOLATED_KEEP; do
+      mkdir -p "/tmp/$top" && mount --move "/mnt/$top" "/tmp/$top" || exit 77
+    done
+    [ "$1" = rw ] || mount -o remount,ro /tmp || exit 77
+  }
   case "$mode" in
-    readonly-tmp) mount -t tmpfs -o ro,mode=1777 none /tmp || exit 77
+    readonly-tmp) fresh_tmp ro
                   cd "$ISOLATED_WORK/x\$(touch F)y" || exit 1 ;;
-    shared-tmp)   mount -t tmpfs -o mode=1777 none /tmp || exit 77
+    shared-tmp)   fresh_tmp rw
                   # The process keeps this shell'"'"'s id through the execs below.
                   printf "theirs" > "/tmp/'"$nobody_uid"'_$$_0.cu"; chmod 666 "/tmp/'"$nobody_uid"'_$$_0.cu"
                   : > "/tmp/'"$nobody_uid"'_$$_1.ptx"; chmod 644 "/tmp/'"$nobody_uid"'_$$_1.ptx"

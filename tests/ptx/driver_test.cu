@@ -228,6 +228,7 @@ TEST(SimPtx, TargetAboveTheDeviceCapabilityIsRefused) {
     dev::drv_module m = nullptr;
     EXPECT_EQ(dev::drv_module_load_data(&m, fill), dev::err_invalid_ptx);
     EXPECT_NE(sim::ptx_log().find("capability 7.5"), std::string::npos) << sim::ptx_log();
+    EXPECT_NE(sim::ptx_log().find("has 2.0"), std::string::npos) << sim::ptx_log();
     std::string old = std::string(".version 9.0\n.target sm_20\n.address_size 64\n") +
                       (std::strstr(fill, ".visible"));
     ASSERT_EQ(dev::drv_module_load_data(&m, old.c_str()), 0) << sim::ptx_log();

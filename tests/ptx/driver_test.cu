@@ -300,10 +300,15 @@ TEST_P(Fault, ReportsTheGpuError) {
     unsigned *buf = device_alloc<unsigned>(16);
     EXPECT_EQ(ptxtest::launch(f, dim3(2), dim3(64), 0, params().ptr(buf).add(5u).add(c.off)), 0);
     EXPECT_EQ(dev::synchronize(), c.code) << c.access << " at " << c.off;
-    if (c.code == 0 && std::strstr(c.access, "st.global")) {
-        EXPECT_EQ(from_device(buf, 16)[c.off / 4], 5u);
+    if (c.code == 0) {
+        if (std::strstr(c.access, "st.global")) EXPECT_EQ(from_device(buf, 16)[c.off / 4], 5u);
+        device_free(buf);
+        return;
     }
-    device_free(buf);
+    // The context stays failed: later calls return the fault, launches included.
+    EXPECT_EQ(dev::synchronize(), c.code);
+    EXPECT_EQ(ptxtest::launch(f, dim3(1), dim3(1), 0, params().ptr(buf).add(5u).add(0u)), c.code);
+    EXPECT_EQ(dev::free(buf), c.code);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ptx, Fault, ::testing::ValuesIn(fault_cases),

@@ -347,6 +347,9 @@ int launch_checked(drv_function function, dim3 grid, dim3 block, unsigned shared
     {
         std::lock_guard<std::mutex> lock(G().m);
         ++G().stats.launches;
+        // A kernel's own fault ends the context, as on the runtime path.
+        if (fault)
+            if (drv_context_rec *c = current_context()) c->sticky = fault;
     }
     // A kernel's fault shows asynchronously, as the runtime's launches leave it.
     if (int inj = take_fault(fault_kind::kernel_run)) fault = inj;

@@ -677,6 +677,73 @@ TEST_F(Sdk, LinkRefusesWhatIsNoTemporaryOrNoOutput) {
     EXPECT_EQ(pelkor::live_buffers(), 2u);  // input and output; the temporary went at the end
 }
 
+TEST_F(Sdk, LinkIntoEitherOutputOfAPairKeepsTheOther) {
+    // Outputs A (1s) and B (2s) in one buffer; temporaries of 7s and 8s linked
+    // into one of them or both, after accessing A or B first.
+    struct link_case {
+        const char *what;
+        bool b_first;
+        std::vector<int> linked;  // 0: A, 1: B, in order
+    };
+    const std::vector<link_case> cases = {
+        {"A, A accessed first", false, {0}}, {"A, B accessed first", true, {0}},
+        {"B, A accessed first", false, {1}}, {"B, B accessed first", true, {1}},
+        {"both", false, {1, 0}},
+    };
+    for (const link_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        pelkor::reset();
+        std::vector<mxArray *> out;
+        ASSERT_FALSE(run({}, [&](int, mxArray *o[], int, const mxArray *[]) {
+            const dim_t sizes[] = {2, 2};
+            err_t e = pkr_new_offset(&o[0], &o[1], 2, sizes, mxSINGLE_CLASS, false, 0);
+            for (int k : c.b_first ? std::vector<int>{1, 0} : std::vector<int>{0, 1}) {
+                void *h = nullptr;
+                if (!err_failed(e)) e = pkr_mem_host(&h, o[k]);
+                if (!err_failed(e)) std::fill_n(static_cast<float *>(h), 4, float(k + 1));
+            }
+            for (int k : c.linked) {
+                uint64_t t = 0;
+                if (!err_failed(e)) e = pkr_alloc(&t, 16);
+                const std::vector<float> v(4, float(7 + k));
+                if (!err_failed(e)) EXPECT_EQ(dev::memcpy_htod(reinterpret_cast<void *>(t), v.data(), 16), 0);
+                if (!err_failed(e)) e = pkr_link(o[k], t);
+            }
+            return e;
+        }, &out));
+        for (int k = 0; k < 2; ++k) {
+            bool linked = std::find(c.linked.begin(), c.linked.end(), k) != c.linked.end();
+            err_t err{};
+            mxArray *v = pelkor::read_back(out[k], &err);
+            ASSERT_NE(v, nullptr) << err.msg;
+            EXPECT_EQ(values(v), std::vector<double>(4, linked ? 7 + k : k + 1)) << k;
+        }
+        EXPECT_TRUE(pelkor::open_holds().empty());
+        destroy(out);
+        EXPECT_EQ(pelkor::live_buffers(), 0u);
+        EXPECT_TRUE(pelkor::faults().empty()) << ::testing::PrintToString(pelkor::faults());
+    }
+
+    // With the output list full, B cannot move to an entry of its own.
+    pelkor::reset();
+    std::vector<mxArray *> out;
+    ASSERT_FALSE(run({}, [&](int, mxArray *o[], int, const mxArray *[]) {
+        const dim_t sizes[] = {2, 2};
+        err_t e = pkr_new_offset(&o[0], &o[1], 2, sizes, mxSINGLE_CLASS, false, 0);
+        for (int i = 0; i < 19; ++i) pkr_new(1, 1, mxSINGLE_CLASS, false);
+        uint64_t t = 0;
+        if (!err_failed(e)) e = pkr_alloc(&t, 16);
+        buffer_t *view = m_buffer(o[1]);
+        e = pkr_link(o[1], t);
+        EXPECT_EQ(e.line, 376);
+        EXPECT_STREQ(e.msg, "internal error: too many internal allocations");
+        EXPECT_EQ(m_buffer(o[1]), view);
+        return err_ok();
+    }, &out));
+    destroy(made_objects());
+    EXPECT_EQ(pelkor::live_buffers(), 0u);
+}
+
 TEST_F(Sdk, DuplicateGivesTheInputItsOwnRecord) {
     mxArray *in = gpu(counting(2, 2, mxSINGLE_CLASS), 2);
     mxArray *stack_before = mxGetField(in, 0, "stack");

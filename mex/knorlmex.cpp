@@ -8,7 +8,6 @@
 #include "paths.h"
 #include "platform.h"
 #include "retry.h"
-#include "texts.h"
 
 #include <cstring>
 #include <vector>
@@ -105,7 +104,7 @@ err_t invoke_kernel_err(int code, int nrhs, const mxArray *prhs[], const char *h
         "             %s\n"
         "         CUDA said: %s\n",
         grid.x, grid.y, threads.x, threads.y, threads.z, static_cast<unsigned long long>(smem),
-        signature.c_str(), knorl_cu_error_string(code));
+        signature.c_str(), pkr_cu_error_string(code));
     if (hint)
         mexPrintf("         Hint: %s\n\n", hint);
     else

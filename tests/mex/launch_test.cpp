@@ -6,7 +6,6 @@
 #include "platform.h"
 #include "retry.h"
 #include "support.h"
-#include "texts.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -140,12 +139,12 @@ TEST(LaunchTexts, DriverAndCufftTables) {
         {999, "unknown"},
         {-1, "unknown"},
     };
-    for (auto &d : driver) EXPECT_STREQ(knorl_cu_error_string(d.first), d.second) << d.first;
+    for (auto &d : driver) EXPECT_STREQ(pkr_cu_error_string(d.first), d.second) << d.first;
     const char *cufft[] = {"unknown",       "invalid plan",   "allocation failed", "invalid type",
                            "invalid value", "internal error", "execution failed",  "setup failed",
                            "invalid size",  "unknown"};
     for (int code = 0; code <= 9; ++code)
-        EXPECT_STREQ(knorl_cufft_error_string(code), cufft[code]) << code;
+        EXPECT_STREQ(pkr_cufft_error_string(code), cufft[code]) << code;
 }
 
 struct LaunchRetry : HostTest {

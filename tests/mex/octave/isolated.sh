@@ -12,7 +12,9 @@
 #                 test makes "$ISOLATED_WORK/go" it watches for the process's
 #                 files under the third name and plants a link from that
 #                 name's .ptx to "$ISOLATED_WORK/victim" (a file of nobody's)
-#                 while they are there, until "$ISOLATED_WORK/stop"
+#                 while they are there, until "$ISOLATED_WORK/stop"; it
+#                 notes nvcc's temporary files of the process that it sees in
+#                 /tmp (TMPDIR is /tmp here) in /tmp/attacker.seen
 # Exits 77 (skipped) where no namespace can be made or nobody cannot read
 # the build and source trees.
 set -u
@@ -27,9 +29,9 @@ if [ "$mode" = attack ]; then  # the other user's side: attack WORK UID PID
     sleep 0.05
   done
   while [ -d "/proc/$pid" ] && [ ! -e "$work/stop" ]; do
-    if [ -n "$(find /tmp -maxdepth 1 -user "$uid" -name "$name*" 2>/dev/null)" ]; then
-      ln -s "$work/victim" "/tmp/$name.ptx" 2>/dev/null
-    fi
+    seen=$(find /tmp -maxdepth 1 -user "$uid" 2>/dev/null)
+    case "$seen" in *"/$name"*) ln -s "$work/victim" "/tmp/$name.ptx" 2>/dev/null ;; esac
+    case "$seen" in *tmpxft*) printf '%s\n' "$seen" >> /tmp/attacker.seen ;; esac
   done
   exit 0
 fi
@@ -85,6 +87,7 @@ unshare -m sh -c '
                   : > "/tmp/'"$nobody_uid"'_$$_1.ptx"; chmod 644 "/tmp/'"$nobody_uid"'_$$_1.ptx"
                   cd "$ISOLATED_WORK" || exit 1 ;;
     hostile-tmp)  fresh_tmp rw
+                  export TMPDIR=/tmp
                   '"$as_attacker"' mkfifo -m 666 "/tmp/'"$nobody_uid"'_$$_0.cu" "/tmp/'"$nobody_uid"'_$$_1.ptx" || exit 1
                   '"$as_attacker"' "'"$here/isolated.sh"'" attack "$ISOLATED_WORK" '"$nobody_uid"' $$ \
                     </dev/null >/dev/null 2>&1 &

@@ -3,7 +3,8 @@ function scratch_hostile()
   % FIFOs under the first two scratch names and, while each compile runs,
   % links the chosen PTX name to this user's own file: every call returns,
   % the FIFOs only cost their names, nothing is written through the link,
-  % and no file of this user's is left in /tmp.
+  % nvcc's own temporary files stay out of /tmp, and no file of this user's
+  % is left there.
   launch = @knorlmex;
   work = getenv('ISOLATED_WORK');
   [~, uid] = system('id -u');
@@ -28,6 +29,7 @@ function scratch_hostile()
   [~, kind] = system(sprintf('stat -c %%F %s_2.ptx', base));
   expect_eq(strtrim(kind), 'symbolic link', 'the other user''s link');
   expect_eq(fileread(fullfile(work, 'victim')), 'victim''s own', 'the linked file');
+  expect_eq(exist('/tmp/attacker.seen', 'file'), 0, 'nvcc''s temporary files seen in /tmp');
   [~, left] = system(sprintf('find /tmp -user %s', uid));
   expect_eq(left, '', 'files of the user left in /tmp');
 end

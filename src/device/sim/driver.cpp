@@ -341,8 +341,11 @@ int launch_checked(drv_function function, dim3 grid, dim3 block, unsigned shared
     if (int e = check_launch(G().devices[size_t(device)], m, f, grid, block, shared_bytes, params,
                              param_bytes))
         return e;
+    const uint64_t resident = resident_blocks(G().devices[size_t(device)], uint64_t(block.x) * block.y * block.z,
+                                              uint64_t(m.shared_extern_offset()) + shared_bytes);
     call.lock.unlock();
-    sim::ptx::grid_shape shape{{grid.x, grid.y, grid.z}, {block.x, block.y, block.z}, shared_bytes, device};
+    sim::ptx::grid_shape shape{{grid.x, grid.y, grid.z}, {block.x, block.y, block.z}, shared_bytes, device,
+                               resident};
     int fault = sim::ptx::run(m, f, shape, static_cast<const unsigned char *>(params), param_bytes);
     {
         std::lock_guard<std::mutex> lock(G().m);

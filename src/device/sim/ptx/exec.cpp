@@ -219,6 +219,11 @@ bool global_ok_slow(thread &t, uintptr_t a, unsigned bytes) {
     return true;
 }
 
+void spin(thread &t) {
+    detail::spin_yield();
+    check_abort(t);
+}
+
 void check_abort(thread &t) {
     if (__builtin_expect(t.L->job->fault.load(std::memory_order_relaxed) != 0, 0)) t.stop = true;
 }
@@ -454,6 +459,10 @@ int run(const module &m, const function &entry, const grid_shape &shape,
     job.shared_bytes = window;
     job.thread_order = sim::order(G().order.load());
     job.seed = G().seed.load();
+    job.block_order = sim::order(G().block_order.load());
+    job.block_seed = G().block_seed.load();
+    job.name = entry.name.c_str();
+    job.resident = shape.resident;
     L.job = &job;
     return detail::run_grid(job);
 }

@@ -130,6 +130,7 @@ struct grid_shape {
     unsigned grid[3], block[3];
     unsigned shared_bytes;  // dynamic
     int device;
+    uint64_t resident;      // blocks the device holds at once
 };
 int run(const module &m, const function &entry, const grid_shape &shape,
         const unsigned char *params, size_t param_bytes);

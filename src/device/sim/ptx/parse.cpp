@@ -1406,10 +1406,12 @@ struct parser {
         }
         address(n, ops[1], sp);
         bool sx = is_signed(t) && b < 8;
+        const bool watch = has(in, "volatile") || has(in, "relaxed") || has(in, "acquire");
         n.fn = by_space(sp, [&](auto s) -> handler {
             constexpr int S = decltype(s)::value;
             auto pick = [&](auto bb) -> handler {
                 constexpr unsigned B = decltype(bb)::value;
+                if (nv == 1 && watch) return sx ? &h_ld_watch<S, B, true> : &h_ld_watch<S, B, false>;
                 if (nv == 1) return sx ? &h_ld<S, B, 1, true> : &h_ld<S, B, 1, false>;
                 if (nv == 2) return sx ? &h_ld<S, B, 2, true> : &h_ld<S, B, 2, false>;
                 return sx ? &h_ld<S, B, 4, true> : &h_ld<S, B, 4, false>;

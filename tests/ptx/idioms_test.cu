@@ -1,0 +1,174 @@
+// Legal idioms that must complete without a report, and faulty kernels that
+// must fail their launch, each as nvcc's PTX through the driver and as the
+// same source compiled for the backend, in several thread and block orders.
+#include "corpus_kernels.h"
+#include "harness.h"
+#if defined(DEV_BACKEND_SIM)
+#include "device/sim/control.h"
+#endif
+
+#include <string>
+#include <vector>
+
+using ptxtest::params;
+using testenv::device_alloc;
+using testenv::device_free;
+using testenv::from_device;
+using testenv::to_device;
+
+namespace {
+
+// The thread and block orders a case runs in (one on a GPU, which has its own).
+struct run_order {
+    const char *name;
+#if defined(DEV_BACKEND_SIM)
+    sim::order threads, blocks;
+    unsigned seed;
+#endif
+};
+#if defined(DEV_BACKEND_SIM)
+const run_order orders[] = {
+    {"forward", sim::order::forward, sim::order::forward, 0},
+    {"reverse", sim::order::reverse, sim::order::reverse, 0},
+    {"random", sim::order::random, sim::order::random, 7},
+};
+void use(const run_order &o) {
+    sim::set_thread_order(o.threads, o.seed);
+    sim::set_block_order(o.blocks, o.seed);
+}
+#else
+const run_order orders[] = {{"gpu"}};
+void use(const run_order &) {}
+#endif
+
+// Corpus kernels in one variant ("opt", "debug").
+class Variant : public ptxtest::PtxTest {
+protected:
+    ~Variant() override {
+#if defined(DEV_BACKEND_SIM)
+        sim::set_thread_order(sim::order::forward);
+        sim::set_block_order(sim::order::forward);
+#endif
+    }
+    dev::drv_function kernel(const std::string &name, const char *variant = "opt") {
+        std::string text = corpus_text(name, variant);
+        if (text.empty()) {
+            ADD_FAILURE() << "corpus file " << name << "." << variant << " missing";
+            return nullptr;
+        }
+        return load_text(text);
+    }
+};
+using Faulty = Variant;
+
+// Both variants.
+class Idioms : public Variant, public ::testing::WithParamInterface<const char *> {
+protected:
+    dev::drv_function kernel(const std::string &name) { return Variant::kernel(name, GetParam()); }
+};
+
+// ------------------------------------------------------------ waits
+
+struct wait_case {
+    const char *name;
+    int mode;  // of corpus/waits.cu
+    unsigned blocks, threads;
+    bool compiled;  // the compiled source runs it too (no volatile spin)
+};
+
+const wait_case waits[] = {
+    {"ThreadWaitsForAnotherThreadsAtomic", 0, 2, 64, true},
+    {"WarpWaitsOnAVolatileFlagAnotherWarpSets", 1, 2, 96, false},
+    {"GridBarrierOf4Blocks", 2, 4, 64, true},
+    {"GridBarrierOf32Blocks", 2, 32, 32, true},
+    {"GridBarrierSpinningOnAVolatileRead", 3, 32, 32, false},
+    {"EachBlockWaitsForThePreviousOne", 4, 16, 32, true},
+};
+
+std::vector<unsigned> expected_waits(const wait_case &c) {
+    std::vector<unsigned> v(c.blocks);
+    for (unsigned b = 0; b < c.blocks; ++b)
+        v[b] = c.mode <= 1 ? 1 : c.mode <= 3 ? c.blocks * (c.blocks + 1) / 2 : b + 1;
+    return v;
+}
+
+TEST_P(Idioms, LegalWaitsComplete) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("waits");
+    ASSERT_TRUE(f);
+    for (const wait_case &c : waits)
+        for (const run_order &o : orders)
+            for (bool ptx : {true, false}) {
+                if (!ptx && !c.compiled) continue;
+                SCOPED_TRACE(std::string(c.name) + ", " + o.name + (ptx ? ", PTX" : ", compiled"));
+                use(o);
+                unsigned *flags = to_device(std::vector<unsigned>(c.blocks + 1, 0));
+                unsigned *out = to_device(std::vector<unsigned>(c.blocks, 0));
+                if (ptx) {
+                    ASSERT_EQ(ptxtest::launch(f, dim3(c.blocks), dim3(c.threads), 0,
+                                              params().add(c.mode).ptr(flags).ptr(out)),
+                              0);
+                } else {
+                    ASSERT_EQ(dev::launch(corpus_waits, dim3(c.blocks), dim3(c.threads), 0, c.mode, flags, out), 0);
+                }
+                ASSERT_EQ(dev::synchronize(), 0);
+                EXPECT_EQ(from_device(out, c.blocks), expected_waits(c));
+                device_free(flags), device_free(out);
+            }
+}
+
+#if defined(DEV_BACKEND_SIM)
+// A grid-wide barrier of more blocks than the device holds at once never
+// completes (on a GPU as here): the launch fails with a report that names the
+// kernel, and the process goes on.
+TEST_F(Faulty, GridBarrierBeyondTheResidentBlocksFailsTheLaunch) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("waits");
+    ASSERT_TRUE(f);
+    sim::device_desc one_sm{7, 5, size_t(1) << 30};
+    one_sm.multiprocessors = 1;  // 16 blocks of 32 threads at once
+    sim::set_devices({one_sm});
+    sim::set_watchdog(1);
+    for (bool ptx : {true, false}) {
+        SCOPED_TRACE(ptx ? "PTX" : "compiled");
+        testenv::device_env env2;
+        const unsigned blocks = 17;
+        unsigned *flags = to_device(std::vector<unsigned>(blocks + 1, 0));
+        unsigned *out = to_device(std::vector<unsigned>(blocks, 0));
+        ::testing::internal::CaptureStderr();
+        int e = ptx ? ptxtest::launch(f, dim3(blocks), dim3(32), 0, params().add(2).ptr(flags).ptr(out))
+                    : dev::launch(corpus_waits, dim3(blocks), dim3(32), 0, 2, flags, out);
+        std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(e, 0);
+        EXPECT_EQ(dev::synchronize(), dev::err_launch_timeout);
+        EXPECT_NE(err.find(ptx ? "kernel kernel_main" : "kernel corpus_waits"), std::string::npos) << err;
+        EXPECT_NE(err.find("16 of its 17 blocks"), std::string::npos) << err;
+    }
+    sim::set_watchdog(60);
+}
+
+// A PTX thread that runs on without a switch is stopped by the watchdog; the
+// launch fails and the report names the kernel.
+TEST_F(Faulty, EndlessPtxLoopIsStopped) {
+    dev::drv_function f = load_text(std::string(".version 8.0\n.target sm_75\n.address_size 64\n") + R"(
+.visible .entry endless()
+{
+again:
+    bra.uni again;
+}
+)", "endless");
+    ASSERT_TRUE(f);
+    sim::set_watchdog(1);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(dev::drv_launch(f, dim3(2), dim3(1), 0, nullptr, 0), 0);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    sim::set_watchdog(60);
+    EXPECT_EQ(dev::synchronize(), dev::err_launch_timeout);
+    EXPECT_NE(err.find("kernel endless, block"), std::string::npos) << err;
+}
+#endif
+
+INSTANTIATE_TEST_SUITE_P(Ptx, Idioms, ::testing::Values("opt", "debug"),
+                         [](const ::testing::TestParamInfo<const char *> &i) { return std::string(i.param); });
+
+}  // namespace

@@ -168,6 +168,67 @@ again:
 }
 #endif
 
+// ------------------------------------------------------------ shared memory
+
+// Three kernels of one module, each with shared memory of its own: 32 KiB
+// each for ka and kb, only the dynamic array for kc. Each stores 7 at byte
+// `off` of its array.
+std::string three_kernels() {
+    std::string text = ".version 8.0\n.target sm_75\n.address_size 64\n"
+                       ".shared .align 4 .b8 a[32768];\n"
+                       ".shared .align 4 .b8 b[32768];\n"
+                       ".extern .shared .align 16 .b8 dyn[];\n";
+    for (const char *k : {"a", "b", "dyn"})
+        text += std::string(".visible .entry k") + (k[0] == 'd' ? "c" : k) + R"((.param .u32 off)
+{
+    .reg .b32 %r<4>;
+    ld.param.u32 %r1, [off];
+    mov.u32 %r2, )" + k + R"(;
+    add.u32 %r2, %r2, %r1;
+    st.shared.u32 [%r2], 7;
+    ret;
+}
+)";
+    return text;
+}
+
+TEST_F(Variant, SharedMemoryIsEachKernelsOwn) {
+    struct row {
+        const char *entry;
+        unsigned dynamic, off;
+        int launch, sync;
+        const char *report;  // what the report names; null: no fault
+    };
+    const row rows[] = {
+        {"ka", 16384, 0, 0, 0, nullptr},
+        {"kb", 16384, 32764, 0, 0, nullptr},
+        {"ka", 16385, 0, dev::err_invalid_value, 0, nullptr},  // 48 KiB in all without the opt-in
+        {"kc", 49152, 49148, 0, 0, nullptr},
+#if defined(DEV_BACKEND_SIM)
+        {"ka", 0, 32768, 0, dev::err_illegal_address, "out-of-bounds access of 4 bytes at shared address 0x8000"},
+        {"ka", 64, 32768, 0, dev::err_launch_failed, "a write past static shared array a"},
+        {"kc", 16, 16, 0, dev::err_illegal_address, "out-of-bounds"},
+#endif
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(std::string(r.entry) + " dynamic " + std::to_string(r.dynamic) + " at " + std::to_string(r.off));
+        testenv::device_env own;  // a fault ends the context
+        dev::drv_module m = nullptr;
+        ASSERT_EQ(dev::drv_module_load_data(&m, three_kernels().c_str()), 0) << log();
+        dev::drv_function f = nullptr;
+        ASSERT_EQ(dev::drv_module_get_function(&f, m, r.entry), 0);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(ptxtest::launch(f, dim3(2), dim3(1), r.dynamic, params().add(r.off)), r.launch);
+        EXPECT_EQ(dev::synchronize(), r.sync);
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        if (r.report) {
+            EXPECT_NE(err.find(r.report), std::string::npos) << err;
+            EXPECT_NE(err.find("kernel " + std::string(r.entry)), std::string::npos) << err;
+        }
+        if (!r.sync) dev::drv_module_unload(m);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Ptx, Idioms, ::testing::Values("opt", "debug"),
                          [](const ::testing::TestParamInfo<const char *> &i) { return std::string(i.param); });
 

@@ -318,7 +318,7 @@ int check_launch(const sim::device_desc &d, const sim::ptx::module &m, const sim
     if (f.maxntid && (unsigned long long)block.x * block.y * block.z > f.maxntid) return err_invalid_value;
     if (f.reqntid[0] && (block.x != f.reqntid[0] || block.y != f.reqntid[1] || block.z != f.reqntid[2]))
         return err_invalid_value;
-    if (size_t(m.shared_extern_offset()) + shared_bytes > max_shared) return err_invalid_value;
+    if (size_t(f.shared_static) + shared_bytes > max_shared) return err_invalid_value;
     if ((!params && param_bytes) || param_bytes < f.formal_bytes || param_bytes > 4096)
         return err_invalid_value;
     // Local memory and frames of a block's threads, all alive at once.
@@ -342,7 +342,7 @@ int launch_checked(drv_function function, dim3 grid, dim3 block, unsigned shared
                              param_bytes))
         return e;
     const uint64_t resident = resident_blocks(G().devices[size_t(device)], uint64_t(block.x) * block.y * block.z,
-                                              uint64_t(m.shared_extern_offset()) + shared_bytes);
+                                              uint64_t(f.shared_static) + shared_bytes);
     call.lock.unlock();
     sim::ptx::grid_shape shape{{grid.x, grid.y, grid.z}, {block.x, block.y, block.z}, shared_bytes, device,
                                resident};

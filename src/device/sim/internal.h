@@ -23,6 +23,9 @@ struct dev::drv_context_rec {
 };
 
 namespace sim {
+namespace ptx {
+struct shared_zone;
+}
 namespace detail {
 
 // A tracked block of device memory or of pinned host memory.
@@ -141,6 +144,10 @@ struct launch_job {
     // this many make progress together.
     uint64_t resident = 1;
     std::atomic<unsigned> hosts{0};  // host threads running its blocks
+    // PTX kernels: red zones after static arrays in the shared window, whose
+    // pattern a block must leave as it found it.
+    const ptx::shared_zone *zones = nullptr;
+    size_t zone_count = 0;
     char race_start = 0, race_end = 0;  // race checker: the kernel's boundaries
 };
 // Runs every block of `job`; returns 0 or the fault a block reported.
@@ -151,6 +158,8 @@ std::string job_name(const launch_job &job);
 // The byte that new device memory and shared memory are filled with: all
 // bits set, a NaN in every floating-point type.
 constexpr unsigned char poison_byte = 0xff;
+// The pattern of red zones beside static shared arrays.
+constexpr unsigned char red_zone_byte = 0xa5;
 
 // Static shared memory of a kernel (shared.cpp): its bytes, and the refill
 // and red-zone check around each block on the calling host thread.

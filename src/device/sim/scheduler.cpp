@@ -12,6 +12,7 @@
 // a block barrier gives a wrong result. When every live thread waits at the
 // block barrier it is released. Threads that exited count as arrived.
 #include "internal.h"
+#include "ptx/module.h"
 #include "simkernel.h"
 
 #include <boost/context/detail/fcontext.hpp>
@@ -624,6 +625,8 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
     if (shared) std::memset(shared, poison_byte, job.shared_bytes);
     tl_exec.dyn_shared = static_cast<unsigned char *>(shared);
     if (!job.name) static_shared_begin(job.kernel);
+    for (size_t z = 0; z < job.zone_count; ++z)
+        std::memset(static_cast<unsigned char *>(shared) + job.zones[z].offset, red_zone_byte, job.zones[z].bytes);
     SIM_RACE_RELEASE(&ex.block_start);  // the fill comes before the threads
 
     for (unsigned i = 0; i < n; ++i) {
@@ -746,7 +749,13 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
     ex.watch.spinning.store(false, std::memory_order_relaxed);
     SIM_RACE_ACQUIRE(&ex.block_end);  // and the threads before the free
     ex.check_stacks();
-    if (const char *overrun = job.name ? nullptr : static_shared_end(job.kernel)) {
+    const char *overrun = job.name ? nullptr : static_shared_end(job.kernel);
+    for (size_t z = 0; z < job.zone_count && !overrun; ++z) {
+        const unsigned char *p = static_cast<unsigned char *>(shared) + job.zones[z].offset;
+        for (uint32_t k = 0; k < job.zones[z].bytes && !overrun; ++k)
+            if (p[k] != red_zone_byte) overrun = job.zones[z].array;
+    }
+    if (overrun) {
         report_fault(ex, std::string("a write past static shared array ") + overrun);
         job.fault = dev::err_launch_failed;
     }

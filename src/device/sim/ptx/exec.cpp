@@ -85,6 +85,9 @@ bool push_frame(thread &t, const insn *at, const function &f, const call_site *s
     std::memcpy(r, f.init.data(), f.init.size() * 8);
     std::memcpy(r + slot_tid, t.sreg + slot_tid, (slot_fixed - slot_tid) * 8);
     for (const auto &d : f.depots) r[d.first] = t.local_top + d.second;
+    const function &entry = *t.L->entry;
+    for (const auto &v : f.shared_refs)
+        r[v.first] = v.second == no_shared_var ? entry.shared_dynamic : entry.shared_at[v.second];
     std::memset(params, 0, f.param_bytes);
     if (site) {
         for (const copy_rec &c : site->args) std::memcpy(params + c.to, t.params + c.from, c.bytes);
@@ -440,9 +443,13 @@ int run(const module &m, const function &entry, const grid_shape &shape,
     L.entry = &entry;
     L.params = params;
     L.param_bytes = param_bytes;
-    L.shared_bytes = m.shared_static || m.shared_extern_align || shape.shared_bytes
-                         ? m.shared_extern_offset() + shape.shared_bytes
-                         : 0;
+    // Without dynamic memory the window ends with the last array, so that
+    // any access past it faults at once.
+    size_t zones = entry.zones.size();
+    if (shape.shared_bytes == 0 && zones) --zones;
+    L.shared_bytes = shape.shared_bytes ? entry.shared_dynamic + shape.shared_bytes
+                     : zones < entry.zones.size() ? entry.zones.back().offset
+                                                  : 0;
     L.red_offset = (L.shared_bytes + 7) & ~7u;
     const uint32_t window = m.bar_red ? L.red_offset + uint32_t(sizeof(red_area)) : L.shared_bytes;
     L.local_bytes = (entry.need_local + 15) & ~15u;
@@ -462,6 +469,8 @@ int run(const module &m, const function &entry, const grid_shape &shape,
     job.block_order = sim::order(G().block_order.load());
     job.block_seed = G().block_seed.load();
     job.name = entry.name.c_str();
+    job.zones = entry.zones.data();
+    job.zone_count = zones;
     job.resident = shape.resident;
     L.job = &job;
     return detail::run_grid(job);

@@ -11,4 +11,5 @@ __global__ void corpus_atomics(int *ia, unsigned *ua, float *fa, double *da, uns
                                int *old);
 __global__ void corpus_warp(const int *x, int *out);
 __global__ void corpus_waits(int mode, unsigned *flags, unsigned *out);
+__global__ void corpus_warpmasks(int mode, int *out);
 }

@@ -168,6 +168,82 @@ again:
 }
 #endif
 
+// ------------------------------------------------------------ warp masks
+
+// What a legal mode of corpus/warpmasks.cu leaves in out[t].
+int warp_mask_result(int mode, int t) {
+    const int lane = t % 32, base = t - lane;
+    switch (mode) {
+    case 5: return lane < 16 ? base + 3 : -t;
+    case 6: return lane < 16 ? 2 * (t + 16) : t - 16;
+    default: return lane < 8 ? base + 7 + 8 : 0;
+    }
+}
+
+TEST_P(Idioms, LegalWarpMasksStaySilent) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("warpmasks");
+    ASSERT_TRUE(f);
+    const int threads = 64;
+    for (int mode : {5, 6, 7})
+        for (const run_order &o : orders)
+            for (bool ptx : {true, false}) {
+                SCOPED_TRACE("mode " + std::to_string(mode) + ", " + o.name + (ptx ? ", PTX" : ", compiled"));
+                use(o);
+                int *out = to_device(std::vector<int>(threads, 0));
+                if (ptx)
+                    ASSERT_EQ(ptxtest::launch(f, dim3(2), dim3(threads), 0, params().add(mode).ptr(out)), 0);
+                else
+                    ASSERT_EQ(dev::launch(corpus_warpmasks, dim3(2), dim3(threads), 0, mode, out), 0);
+                ASSERT_EQ(dev::synchronize(), 0);
+                std::vector<int> want(threads);
+                for (int t = 0; t < threads; ++t) want[size_t(t)] = warp_mask_result(mode, t);
+                EXPECT_EQ(from_device(out, threads), want);
+                device_free(out);
+            }
+}
+
+#if defined(DEV_BACKEND_SIM)
+// Misuses that a GPU leaves undefined and its checker reports: a launch
+// failure, with the kernel, the site and the threads named.
+TEST_F(Faulty, WarpMaskErrorsAndSplitBarriersFailTheLaunch) {
+    PTX_CORPUS_OR_SKIP();
+    struct row {
+        int mode;
+        std::vector<std::string> words;  // each in the report, beside the kernel and the site
+    };
+    const std::string gone = "whose mask names threads ";
+    const row rows[] = {
+        {0, {"threads 0-15 meet in a warp collective at ", gone + "16-31, which have exited"}},
+        {1, {"calls a warp collective at ", "with mask 0x0000ffff, which leaves it out"}},
+        {2, {"threads 0-15 meet in a warp collective at ", gone + "16-31, which have exited"}},
+        {3, {"threads 0, 2, 4", gone + "1, 3, 5", "29, 31, which have exited"}},
+        {4, {"threads wait at different block barriers: threads 0-15 at ", "; threads 16-31 at "}},
+    };
+    for (const row &r : rows)
+        for (const run_order &o : orders)
+            for (bool ptx : {true, false}) {
+                SCOPED_TRACE("mode " + std::to_string(r.mode) + ", " + o.name + (ptx ? ", PTX" : ", compiled"));
+                testenv::device_env own;  // the fault ends the context
+                dev::drv_function f = ptx ? kernel("warpmasks") : nullptr;
+                if (ptx) ASSERT_TRUE(f);
+                use(o);
+                int *out = to_device(std::vector<int>(32, 0));
+                ::testing::internal::CaptureStderr();
+                EXPECT_EQ(ptx ? ptxtest::launch(f, dim3(1), dim3(32), 0, params().add(r.mode).ptr(out))
+                              : dev::launch(corpus_warpmasks, dim3(1), dim3(32), 0, r.mode, out),
+                          0);
+                const std::string err = ::testing::internal::GetCapturedStderr();
+                EXPECT_EQ(dev::synchronize(), dev::err_launch_failed);
+                EXPECT_NE(err.find(ptx ? "kernel kernel_main, block" : "kernel corpus_warpmasks, block"),
+                          std::string::npos)
+                    << err;
+                EXPECT_NE(err.find(ptx ? "at line " : "warpmasks.cu:"), std::string::npos) << err;
+                for (const std::string &w : r.words) EXPECT_NE(err.find(w), std::string::npos) << w << "\n" << err;
+            }
+}
+#endif
+
 // ------------------------------------------------------------ shared memory
 
 // Three kernels of one module, each with shared memory of its own: 32 KiB

@@ -73,7 +73,8 @@ constexpr size_t stack_bytes = 128 * 1024;
 #endif
 
 // st_deferred: a thread that may spin runs again once no other can.
-enum : unsigned char { st_ready, st_barrier, st_warp, st_active, st_deferred, st_done };
+// st_fault: a thread that made its launch fail; its block is abandoned.
+enum : unsigned char { st_ready, st_barrier, st_warp, st_active, st_deferred, st_done, st_fault };
 
 struct fiber : thread_rec {
     bctx::fcontext_t ctx;
@@ -157,6 +158,7 @@ struct executor {
     std::vector<char> lane_sync;
     std::vector<unsigned> deferred;  // threads that yielded at an atomic
     std::chrono::steady_clock::time_point wait_start;  // since its threads only spin
+    std::string error;  // a fault found while completing a warp collective
 #if SIMDEV_TSAN
     void *sched_fiber = nullptr;
 #endif
@@ -341,6 +343,26 @@ unsigned reduce_values(const fiber *lane, unsigned group, int op) {
     return r;
 }
 
+// "16-31" of the threads (linear ids) of the lanes in `bits` of the warp at `base`.
+std::string lane_list(unsigned base, unsigned bits) {
+    std::string out;
+    for (unsigned l = 0; l < 32;) {
+        if (!((bits >> l) & 1)) {
+            ++l;
+            continue;
+        }
+        unsigned j = l;
+        while (j + 1 < 32 && ((bits >> (j + 1)) & 1)) ++j;
+        char buf[32];
+        std::snprintf(buf, sizeof buf, j > l ? "%u-%u" : "%u", base + l, base + j);
+        out += (out.empty() ? "" : ", ") + std::string(buf);
+        l = j + 1;
+    }
+    return out;
+}
+
+const char *site_name(const char *s) { return s ? s : "an unnamed site"; }
+
 // Completes the warp collective lane l0 of warp `w` waits in, if all its
 // participants (the lanes its mask names that exist and have not exited) wait
 // in one with the same mask and kind. Returns the lanes released (ready now),
@@ -362,6 +384,14 @@ unsigned complete_warp_op(executor &ex, unsigned w, unsigned l0) {
         if (f.value) ballot |= g & -g;
         if (f.value != lane[l0].value) all_equal = false;
         if (f.collectives & 1) parities |= g & -g;
+    }
+    // A GPU's lanes that left the kernel take no part: the result would
+    // depend on them.
+    if (const unsigned gone = mask & exist & wr.done) {
+        ex.error = "threads " + lane_list(base, group) + " meet in a warp collective at " +
+                   site_name(lane[l0].site) + " whose mask names threads " + lane_list(base, gone) +
+                   ", which have exited";
+        return 0;
     }
     const unsigned reduced = mode == wm_reduce ? reduce_values(lane, group, lane[l0].b) : 0;
     for (unsigned g = group; g; g &= g - 1) {
@@ -455,8 +485,6 @@ void report_fault(executor &ex, const std::string &what) {
                  tl_exec.block_idx.z, tl_exec.block_dim.x, tl_exec.block_dim.y,
                  tl_exec.block_dim.z, what.c_str());
 }
-
-const char *site_name(const char *s) { return s ? s : "an unnamed site"; }
 
 // Abandons the fibers of a block that cannot go on.
 void abandon(executor &ex) {
@@ -696,6 +724,14 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
             default: break;
             }
             progressed |= f->state != st_deferred;
+            if (f->state == st_fault || !ex.error.empty()) {
+                if (!ex.error.empty()) report_fault(ex, ex.error);
+                ex.error.clear();
+                int expected = 0;
+                job.fault.compare_exchange_strong(expected, dev::err_launch_failed);
+                abandon(ex);
+                break;
+            }
             if (released) {
                 in_warp -= unsigned(__builtin_popcount(released));
                 mark_ready(w * 32, released);
@@ -1004,9 +1040,19 @@ int syncthreads(const char *site, int op, int pred) {
 }
 
 unsigned long long warp_op(unsigned mask, int mode, unsigned long long value, int b, int c,
-                           unsigned *group) {
+                           unsigned *group, const char *site) {
     fiber *f = current_fiber();
     executor &ex = tl_ex;
+    const unsigned me = unsigned(f - ex.fibers.data());
+    f->site = site;
+    if (!((mask >> (me % 32)) & 1)) {
+        char m[16];
+        std::snprintf(m, sizeof m, "0x%08x", mask);
+        ex.error = "thread " + std::to_string(me) + " calls a warp collective at " + site_name(site) +
+                   " with mask " + m + ", which leaves it out";
+        f->state = st_fault;
+        yield(ex, f);  // never resumed
+    }
     f->mode = mode;
     f->mask = mask;
     f->value = value;

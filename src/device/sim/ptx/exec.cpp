@@ -363,8 +363,10 @@ void h_call(thread &t, const insn &i) {
 
 void h_trap(thread &t, const insn &i) { fault(t, i, dev::err_launch_failed, "trap"); }
 
-void h_bar(thread &t, const insn &) {
-    detail::syncthreads();
+const char *site(const thread &t, const insn &i) { return t.L->m->sites[size_t(i.imm)].c_str(); }
+
+void h_bar(thread &t, const insn &i) {
+    detail::syncthreads(site(t, i));
     check_abort(t);
 }
 
@@ -376,7 +378,7 @@ void h_bar_red(thread &t, const insn &i) {
     h->arrivals[next] = 0;
     ++h->arrivals[k];
     if (t.r[i.o[1]]) ++h->trues[k];
-    detail::syncthreads();
+    detail::syncthreads(site(t, i));
     const uint32_t trues = h->trues[k], arrivals = h->arrivals[k];
     switch (i.aux) {
     case 0: put<uint32_t>(t, i.o[0], trues); break;
@@ -387,7 +389,7 @@ void h_bar_red(thread &t, const insn &i) {
 }
 
 void h_bar_warp(thread &t, const insn &i) {
-    detail::warp_op(get<uint32_t>(t, i.o[0]), detail::wm_sync, 0, 0, 0, nullptr);
+    detail::warp_op(get<uint32_t>(t, i.o[0]), detail::wm_sync, 0, 0, 0, nullptr, site(t, i));
     check_abort(t);
 }
 
@@ -395,7 +397,7 @@ void h_bar_warp(thread &t, const insn &i) {
 void h_shfl(thread &t, const insn &i) {
     const int b = int(get<uint32_t>(t, i.o[3])), c = int(get<uint32_t>(t, i.o[4]));
     uint64_t v = detail::warp_op(get<uint32_t>(t, i.o[5]), i.aux, get<uint32_t>(t, i.o[2]), b, c,
-                                 nullptr);
+                                 nullptr, site(t, i));
     put<uint32_t>(t, i.o[0], uint32_t(v));
     // Whether the source lane was in range, as the hardware decides it.
     const int lane = int(t.sreg[slot_laneid]), seg = (c >> 8) & 0x1f, clamp = c & 0x1f;
@@ -415,7 +417,7 @@ void h_shfl(thread &t, const insn &i) {
 void h_vote(thread &t, const insn &i) {
     unsigned group = 0;
     uint32_t ballot = uint32_t(detail::warp_op(get<uint32_t>(t, i.o[2]), detail::wm_vote,
-                                               t.r[i.o[1]] != 0, 0, 0, &group));
+                                               t.r[i.o[1]] != 0, 0, 0, &group, site(t, i)));
     switch (i.aux) {
     case 0: put<uint32_t>(t, i.o[0], ballot); break;
     case 1: t.r[i.o[0]] = ballot != 0; break;

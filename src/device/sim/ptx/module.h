@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -129,6 +130,9 @@ struct module {
     int target = 0;                     // sm_XY as XY
     bool bar_red = false;               // uses barrier reductions (their counters follow the shared memory)
     std::vector<call_site> calls;       // every call instruction's, by its index
+    // Names of the barriers' and warp collectives' lines ("line 12"), by the
+    // index in their instruction's imm: reports and barrier matching use them.
+    std::deque<std::string> sites;
 
     bool holds(uintptr_t a, size_t bytes) const {
         uintptr_t lo = reinterpret_cast<uintptr_t>(var_base);

@@ -1067,6 +1067,11 @@ struct parser {
             fail(in.line, "wrong number of operands for '" + str(in.opcode) + "'");
     }
 
+    // The site of a barrier or warp collective on the current line.
+    int64_t site() {
+        m.sites.push_back("line " + std::to_string(cur ? cur->line : 0));
+        return int64_t(m.sites.size() - 1);
+    }
     insn base_insn(handler h) {
         insn n{};
         n.fn = h;
@@ -1577,6 +1582,7 @@ struct parser {
             count(in, 1);
             insn n = base_insn(&h_bar_warp);
             n.o[0] = src(ops[0], ty::u32);
+            n.imm = site();
             return emit(n);
         }
         if (has(in, "arrive")) fail(in.line, "barrier arrivals are not supported");
@@ -1590,6 +1596,7 @@ struct parser {
             if (n.aux == 255) fail(in.line, "barrier reduction needs popc, and or or");
             n.o[0] = dst(ops[0]);
             n.o[1] = src(ops[2], ty::pred);
+            n.imm = site();
             m.bar_red = true;
             return emit(n);
         }
@@ -1597,7 +1604,9 @@ struct parser {
         count(in, 1, 2);
         if (ops[0].k != operand::imm || ops[0].bits != 0 || ops.size() == 2)
             fail(in.line, "only barrier 0 of the whole block is supported");
-        emit(base_insn(&h_bar));
+        insn n = base_insn(&h_bar);
+        n.imm = site();
+        emit(n);
     }
 
     void build_shfl(inst &in) {
@@ -1614,6 +1623,7 @@ struct parser {
         n.o[3] = src(ops[2], ty::b32);
         n.o[4] = src(ops[3], ty::b32);
         n.o[5] = src(ops[4], ty::b32);
+        n.imm = site();
         emit(n);
     }
 
@@ -1627,6 +1637,7 @@ struct parser {
         n.o[0] = dst(ops[0]);
         n.o[1] = src(ops[1], ty::pred);
         n.o[2] = src(ops[2], ty::b32);
+        n.imm = site();
         emit(n);
     }
 

@@ -1114,6 +1114,23 @@ TEST(SimDeathTest, OutOfBoundsWritesAreReported) {
 }
 #endif
 
+#if !TEST_ASAN && !TEST_TSAN
+__global__ void far_write(int *p, long long off) { p[off] = 1; }
+
+// Without a sanitizer, a wild access ends the process with a line that names
+// the kernel, the block and the thread.
+TEST(SimDeathTest, AWildAccessNamesTheKernel) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            testenv::device_env env;
+            int *d = device_alloc<int>(1);
+            dev::launch(far_write, dim3(2), dim3(4), 0, d, 1ll << 44);
+        },
+        "simdev: kernel far_write, block \\([01],0,0\\), thread \\([0-3],0,0\\): segmentation fault at address");
+}
+#endif
+
 TEST(SimDeathTest, InBoundsWritesPass) {
     testenv::device_env env;
     int *d = device_alloc<int>(10);

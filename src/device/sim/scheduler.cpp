@@ -18,6 +18,7 @@
 #include <boost/context/detail/fcontext.hpp>
 
 #include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -122,6 +123,9 @@ std::vector<watch_rec *> &watched() {
 std::atomic<unsigned> watchdog_seconds{0};
 
 void watch_register(watch_rec *w);
+void *catch_faults();
+void release_alt_stack(void *p);
+constexpr size_t alt_stack_bytes = 64 * 1024;
 void watch_unregister(watch_rec *w) {
     std::lock_guard<std::mutex> lock(watch_m);
     auto &v = watched();
@@ -169,9 +173,15 @@ struct executor {
     void *sched_fake = nullptr;
 #endif
 
-    executor() { watch_register(&watch); }
+    void *alt_stack = nullptr;  // the signal stack it installed
+
+    executor() {
+        watch_register(&watch);
+        alt_stack = catch_faults();
+    }
     ~executor() {
         watch_unregister(&watch);
+        release_alt_stack(alt_stack);
 #if SIMDEV_TSAN
         for (fiber &f : fibers) __tsan_destroy_fiber(f.race_fiber);
 #endif
@@ -826,6 +836,65 @@ void run_blocks(launch_job &job) {
     while (run_one(job)) {
     }
 }
+
+// ------------------------------------------------------------ hardware faults
+
+// A kernel's wild access or stack overflow ends the process with SIGSEGV or
+// SIGBUS. Without a sanitizer to report it, a line names the kernel, the block
+// and the thread first; then the signal takes its course.
+#if !SIM_ASAN && !SIMDEV_TSAN
+struct sigaction old_segv, old_bus;
+
+void on_fault(int sig, siginfo_t *info, void *) {
+    const fiber *f = static_cast<const fiber *>(tl_exec.cur);
+    if (f && tl_ex.job) {
+        const char *a = static_cast<const char *>(info->si_addr);
+        const bool guard = a < f->stack_lo && a >= f->stack_lo - page_bytes();
+        char line[512];
+        int n = std::snprintf(line, sizeof line,
+                              "simdev: kernel %s, block (%u,%u,%u), thread (%u,%u,%u): %s at address %p%s\n",
+                              job_name(*tl_ex.job).c_str(), tl_exec.block_idx.x, tl_exec.block_idx.y,
+                              tl_exec.block_idx.z, f->idx.x, f->idx.y, f->idx.z,
+                              sig == SIGBUS ? "bus error" : "segmentation fault", info->si_addr,
+                              guard ? ": it overflowed its stack" : " (an access outside the kernel's memory)");
+        if (n > 0) (void)!write(2, line, size_t(std::min<int>(n, int(sizeof line) - 1)));
+    }
+    sigaction(sig, sig == SIGBUS ? &old_bus : &old_segv, nullptr);  // the fault repeats there
+}
+
+void *catch_faults() {
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        struct sigaction sa {};
+        sa.sa_sigaction = &on_fault;
+        sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGSEGV, &sa, &old_segv);
+        sigaction(SIGBUS, &sa, &old_bus);
+    });
+    // The handler runs on a stack of its own: a fiber's may be the one that overflowed.
+    stack_t cur{};
+    if (sigaltstack(nullptr, &cur) != 0 || !(cur.ss_flags & SS_DISABLE)) return nullptr;
+    stack_t alt{};
+    alt.ss_size = alt_stack_bytes;
+    alt.ss_sp = mmap(nullptr, alt.ss_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (alt.ss_sp == MAP_FAILED) return nullptr;
+    if (sigaltstack(&alt, nullptr) == 0) return alt.ss_sp;
+    munmap(alt.ss_sp, alt.ss_size);
+    return nullptr;
+}
+
+void release_alt_stack(void *p) {
+    if (!p) return;
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    sigaltstack(&off, nullptr);
+    munmap(p, alt_stack_bytes);
+}
+#else
+void *catch_faults() { return nullptr; }
+void release_alt_stack(void *) {}
+#endif
 
 // ------------------------------------------------------------ watchdog
 

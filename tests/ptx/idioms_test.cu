@@ -59,7 +59,8 @@ protected:
         return load_text(text);
     }
 };
-using Faulty = Variant;
+using DriverFaults = Variant;
+using DriverShared = Variant;
 
 // Both variants.
 class Idioms : public Variant, public ::testing::WithParamInterface<const char *> {
@@ -121,7 +122,7 @@ TEST_P(Idioms, LegalWaitsComplete) {
 // A grid-wide barrier of more blocks than the device holds at once never
 // completes (on a GPU as here): the launch fails with a report that names the
 // kernel, and the process goes on.
-TEST_F(Faulty, GridBarrierBeyondTheResidentBlocksFailsTheLaunch) {
+TEST_F(DriverFaults, GridBarrierBeyondTheResidentBlocksFailsTheLaunch) {
     PTX_CORPUS_OR_SKIP();
     dev::drv_function f = kernel("waits");
     ASSERT_TRUE(f);
@@ -149,7 +150,7 @@ TEST_F(Faulty, GridBarrierBeyondTheResidentBlocksFailsTheLaunch) {
 
 // A PTX thread that runs on without a switch is stopped by the watchdog; the
 // launch fails and the report names the kernel.
-TEST_F(Faulty, EndlessPtxLoopIsStopped) {
+TEST_F(DriverFaults, EndlessPtxLoopIsStopped) {
     dev::drv_function f = load_text(std::string(".version 8.0\n.target sm_75\n.address_size 64\n") + R"(
 .visible .entry endless()
 {
@@ -206,7 +207,7 @@ TEST_P(Idioms, LegalWarpMasksStaySilent) {
 #if defined(DEV_BACKEND_SIM)
 // Misuses that a GPU leaves undefined and its checker reports: a launch
 // failure, with the kernel, the site and the threads named.
-TEST_F(Faulty, WarpMaskErrorsAndSplitBarriersFailTheLaunch) {
+TEST_F(DriverFaults, WarpMaskErrorsAndSplitBarriersFailTheLaunch) {
     PTX_CORPUS_OR_SKIP();
     struct row {
         int mode;
@@ -268,7 +269,7 @@ std::string three_kernels() {
     return text;
 }
 
-TEST_F(Variant, SharedMemoryIsEachKernelsOwn) {
+TEST_F(DriverShared, SharedMemoryIsEachKernelsOwn) {
     struct row {
         const char *entry;
         unsigned dynamic, off;

@@ -164,9 +164,11 @@ std::vector<call> calls();
 void clear_calls();
 
 // Faults of a kernel that the simulated device finds itself (an illegal
-// address, threads that meet at different barriers, a block that cannot go
-// on) are sticky, as on a GPU: every later runtime call in the context, and
-// the driver calls that use it, fail with the fault's code. Faults injected
+// address, threads that meet at different barriers, a warp collective whose
+// mask leaves out its caller or names lanes that have exited, a block that
+// cannot go on, a grid that spins without progress), on the runtime's and the
+// driver's launches alike, are sticky, as on a GPU: every later runtime call
+// in the context, and the driver calls that use it, fail with the fault's code. Faults injected
 // with kernel_run are reported once and are not sticky.
 //
 // Back to the defaults (one device, capability 7.5, forward order, no faults,

@@ -304,7 +304,7 @@ dev::staging::limits staging_limits(const sim::device_desc &d) {
 }
 
 // The limits the driver checks at a launch, by the device's capability.
-int check_launch(const sim::device_desc &d, const sim::ptx::module &m, const sim::ptx::function &f,
+int check_launch(const sim::device_desc &d, const sim::ptx::function &f,
                  dim3 grid, dim3 block, unsigned shared_bytes, const void *params, size_t param_bytes) {
     const device_limits l = limits_of(d);
     const size_t max_shared = l.max_shared;
@@ -338,7 +338,7 @@ int launch_checked(drv_function function, dim3 grid, dim3 block, unsigned shared
     const sim::ptx::function &f = m.funcs[function->index];
     const int device = function->module->device;
     if (device >= int(G().devices.size())) return err_invalid_context;  // its device went away
-    if (int e = check_launch(G().devices[size_t(device)], m, f, grid, block, shared_bytes, params,
+    if (int e = check_launch(G().devices[size_t(device)], f, grid, block, shared_bytes, params,
                              param_bytes))
         return e;
     const uint64_t resident = resident_blocks(G().devices[size_t(device)], uint64_t(block.x) * block.y * block.z,

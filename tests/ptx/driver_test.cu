@@ -302,7 +302,9 @@ TEST_P(Fault, ReportsTheGpuError) {
     EXPECT_EQ(ptxtest::launch(f, dim3(2), dim3(64), 0, params().ptr(buf).add(5u).add(c.off)), 0);
     EXPECT_EQ(dev::synchronize(), c.code) << c.access << " at " << c.off;
     if (c.code == 0) {
-        if (std::strstr(c.access, "st.global")) EXPECT_EQ(from_device(buf, 16)[c.off / 4], 5u);
+        if (std::strstr(c.access, "st.global")) {
+            EXPECT_EQ(from_device(buf, 16)[c.off / 4], 5u);
+        }
         device_free(buf);
         return;
     }

@@ -192,10 +192,11 @@ TEST_P(Idioms, LegalWarpMasksStaySilent) {
                 SCOPED_TRACE("mode " + std::to_string(mode) + ", " + o.name + (ptx ? ", PTX" : ", compiled"));
                 use(o);
                 int *out = to_device(std::vector<int>(threads, 0));
-                if (ptx)
+                if (ptx) {
                     ASSERT_EQ(ptxtest::launch(f, dim3(2), dim3(threads), 0, params().add(mode).ptr(out)), 0);
-                else
+                } else {
                     ASSERT_EQ(dev::launch(corpus_warpmasks, dim3(2), dim3(threads), 0, mode, out), 0);
+                }
                 ASSERT_EQ(dev::synchronize(), 0);
                 std::vector<int> want(threads);
                 for (int t = 0; t < threads; ++t) want[size_t(t)] = warp_mask_result(mode, t);
@@ -227,7 +228,9 @@ TEST_F(DriverFaults, WarpMaskErrorsAndSplitBarriersFailTheLaunch) {
                 SCOPED_TRACE("mode " + std::to_string(r.mode) + ", " + o.name + (ptx ? ", PTX" : ", compiled"));
                 testenv::device_env own;  // the fault ends the context
                 dev::drv_function f = ptx ? kernel("warpmasks") : nullptr;
-                if (ptx) ASSERT_TRUE(f);
+                if (ptx) {
+                    ASSERT_TRUE(f);
+                }
                 use(o);
                 int *out = to_device(std::vector<int>(32, 0));
                 ::testing::internal::CaptureStderr();

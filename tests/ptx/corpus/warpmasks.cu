@@ -11,7 +11,7 @@
 //   7  a ballot of the whole warp, then a shuffle among the lanes it chose
 //      after the others have exited
 extern "C" __global__ void kernel_main(int mode, int *out) {
-    const int t = threadIdx.x, lane = t % 32, base = t - lane;
+    const int t = threadIdx.x, lane = t % 32;
     switch (mode) {
     case 0:
         if (lane >= 16) return;

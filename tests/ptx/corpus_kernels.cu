@@ -17,3 +17,9 @@
 #define kernel_main corpus_warp
 #include "corpus/warp.cu"
 #undef kernel_main
+#define kernel_main corpus_waits
+#include "corpus/waits.cu"
+#undef kernel_main
+#define kernel_main corpus_warpmasks
+#include "corpus/warpmasks.cu"
+#undef kernel_main

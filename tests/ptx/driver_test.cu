@@ -74,7 +74,8 @@ TEST_F(Driver, InvalidPtxIsRefusedWithTheLineNamed) {
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    add.f32 %r1, %r1;\n}\n", false, 7, "operands"},
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    @%r1 bra L;\nL:\n}\n", false, 7, "predicate"},
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    div.f32 %r1, %r1, %r1;\n}\n", false, 7, "rounding"},
-        {".shared .align 4 .b8 big[50000];\n.visible .entry kernel_main()\n{\n    ret;\n}\n", false, 1, "48 KiB"},
+        {".shared .align 4 .b8 big[50000];\n.visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n"
+         "    mov.u32 %r1, big;\n}\n", false, 5, "'kernel_main' exceed 48 KiB"},
     };
     for (const bad_case &c : cases) {
         std::string text = c.whole ? std::string(c.body) : std::string(header) + c.body;
@@ -301,7 +302,9 @@ TEST_P(Fault, ReportsTheGpuError) {
     EXPECT_EQ(ptxtest::launch(f, dim3(2), dim3(64), 0, params().ptr(buf).add(5u).add(c.off)), 0);
     EXPECT_EQ(dev::synchronize(), c.code) << c.access << " at " << c.off;
     if (c.code == 0) {
-        if (std::strstr(c.access, "st.global")) EXPECT_EQ(from_device(buf, 16)[c.off / 4], 5u);
+        if (std::strstr(c.access, "st.global")) {
+            EXPECT_EQ(from_device(buf, 16)[c.off / 4], 5u);
+        }
         device_free(buf);
         return;
     }

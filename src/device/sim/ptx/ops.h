@@ -53,6 +53,7 @@ struct thread {
     const launch *L;
     range_cache *cache;
     uint32_t red_phase;  // barrier reductions passed
+    uint64_t spin_addr, spin_value;  // the last volatile or relaxed load
     uint64_t sreg[slot_fixed];
 };
 
@@ -62,6 +63,8 @@ void memory_fault(thread &t, const insn &i, int code, const char *space, uint64_
                   unsigned bytes);
 bool global_ok_slow(thread &t, uintptr_t a, unsigned bytes);
 void check_abort(thread &t);
+// A thread that may be spinning lets the other threads run first.
+void spin(thread &t);
 
 enum space : int { sp_generic, sp_global, sp_shared, sp_local, sp_param, sp_const };
 
@@ -152,6 +155,19 @@ void h_ld(thread &t, const insn &i) {
         if (S) v = sign_extend(v, B) & width_mask(i.dw);
         t.r[i.o[k]] = v;
     }
+}
+
+// A volatile, relaxed or acquire load: reading again what it read last time,
+// the thread spins on a flag that another thread must set.
+template <int SP, unsigned B, bool S>
+void h_ld_watch(thread &t, const insn &i) {
+    const uint64_t a = effective(t, i);
+    h_ld<SP, B, 1, S>(t, i);
+    if (t.stop) return;
+    const uint64_t v = t.r[i.o[0]];
+    if (a == t.spin_addr && v == t.spin_value) spin(t);
+    t.spin_addr = a;
+    t.spin_value = v;
 }
 
 template <int SP, unsigned B, unsigned N>
@@ -785,16 +801,16 @@ void h_atom(thread &t, const insn &i) {
     using B = std::conditional_t<sizeof(T) == 2, uint16_t, std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>;
     B *q = reinterpret_cast<B *>(p);
     T b = get<T>(t, i.o[1]), c = get<T>(t, i.o[2]);
-    B oldb;
+    B oldb, newb;
     if (OP == a_and || OP == a_or || OP == a_xor || OP == a_exch || (OP == a_add && std::is_integral<T>::value)) {
         B bb;
         std::memcpy(&bb, &b, sizeof bb);
         switch (OP) {
-        case a_and: oldb = __atomic_fetch_and(q, bb, __ATOMIC_SEQ_CST); break;
-        case a_or: oldb = __atomic_fetch_or(q, bb, __ATOMIC_SEQ_CST); break;
-        case a_xor: oldb = __atomic_fetch_xor(q, bb, __ATOMIC_SEQ_CST); break;
-        case a_exch: oldb = __atomic_exchange_n(q, bb, __ATOMIC_SEQ_CST); break;
-        default: oldb = __atomic_fetch_add(q, bb, __ATOMIC_SEQ_CST); break;
+        case a_and: oldb = __atomic_fetch_and(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb & bb); break;
+        case a_or: oldb = __atomic_fetch_or(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb | bb); break;
+        case a_xor: oldb = __atomic_fetch_xor(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb ^ bb); break;
+        case a_exch: oldb = __atomic_exchange_n(q, bb, __ATOMIC_SEQ_CST), newb = bb; break;
+        default: oldb = __atomic_fetch_add(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb + bb); break;
         }
     } else {
         oldb = __atomic_load_n(q, __ATOMIC_RELAXED);
@@ -802,11 +818,12 @@ void h_atom(thread &t, const insn &i) {
             T old;
             std::memcpy(&old, &oldb, sizeof old);
             T next = atom_apply<T, OP>(old, b, c);
-            B nb;
-            std::memcpy(&nb, &next, sizeof nb);
-            if (__atomic_compare_exchange_n(q, &oldb, nb, false, __ATOMIC_SEQ_CST, __ATOMIC_RELAXED)) break;
+            std::memcpy(&newb, &next, sizeof newb);
+            if (__atomic_compare_exchange_n(q, &oldb, newb, false, __ATOMIC_SEQ_CST, __ATOMIC_RELAXED)) break;
         }
     }
+    // One that left memory as it was may be a spin-wait (a failed compare-and-swap).
+    if (oldb == newb) spin(t);
     if (!i.aux) {
         T old;
         std::memcpy(&old, &oldb, sizeof old);

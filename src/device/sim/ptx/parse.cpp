@@ -268,14 +268,14 @@ struct parser {
     std::map<std::string, binding, std::less<>> globals;
     std::map<std::string, uint32_t, std::less<>> func_index;
     std::vector<pending_call> calls;
-    uint32_t shared_top = 0;
     bool have_version = false, have_target = false;
 
     // The function being parsed.
     function *f = nullptr;
     std::vector<scope> scopes;
     std::map<uint64_t, uint32_t> consts;
-    std::vector<uint32_t> var_fixups, ext_fixups;  // slots of the function holding addresses
+    std::vector<uint32_t> var_fixups;  // slots of the function holding addresses
+    std::map<uint32_t, uint32_t> shared_slots;  // shared variable to the slot of its address
     std::map<std::string, uint32_t, std::less<>> labels;
     std::vector<std::pair<size_t, std::pair<std::string, uint32_t>>> branch_fixups;
     uint32_t sink_slot = 0;
@@ -442,12 +442,10 @@ struct parser {
                 m.shared_extern_align = std::max<uint32_t>(m.shared_extern_align, uint32_t(align));
                 b.k = binding::ext_shared;
             } else {
-                uint64_t off = (shared_top + align - 1) / align * align;
-                if (off + elem * count > 0x10000000) fail(line, "shared variables too large");
+                if (elem * count > 0x10000000) fail(line, "shared variables too large");
                 b.k = binding::shared;
-                b.off = uint32_t(off);
-                shared_top = uint32_t(off + elem * count);
-                m.shared_static = shared_top;
+                b.off = uint32_t(m.shared_vars.size());
+                m.shared_vars.push_back({uint32_t(elem * count), uint32_t(align), key});
             }
             declare(module_level, key, b, line);
             return;
@@ -645,7 +643,7 @@ struct parser {
         consts.emplace(1, slot_one);
         consts.emplace(0, slot_zero);
         var_fixups.clear();
-        ext_fixups.clear();
+        shared_slots.clear();
         labels.clear();
         branch_fixups.clear();
         scopes.assign(1, scope{});
@@ -667,15 +665,15 @@ struct parser {
             f->code[b.first].imm = it->second;
         }
         for (uint32_t s : var_fixups) f->init[s] |= uint64_t(1) << 63;  // marks: add the variables' base
-        for (uint32_t s : ext_fixups) f->init[s] |= uint64_t(1) << 62;  // marks: add the external offset
-        fixup_slots.push_back({index, var_fixups, ext_fixups});
+        for (const auto &sv : shared_slots) f->shared_refs.push_back({sv.second, sv.first});
+        fixup_slots.push_back({index, var_fixups});
         f->param_bytes = (f->param_bytes + 15) & ~15u;
         f = nullptr;
     }
 
     struct slot_fix {
         uint32_t func;
-        std::vector<uint32_t> vars, exts;
+        std::vector<uint32_t> vars;
     };
     std::vector<slot_fix> fixup_slots;
 
@@ -850,11 +848,15 @@ struct parser {
         case binding::sreg: s = b->slot; break;
         case binding::depot: s = b->slot, sp = sp_local; break;
         case binding::param: s = const_slot(b->off), sp = sp_param; break;
-        case binding::shared: s = const_slot(b->off), sp = sp_shared; break;
-        case binding::ext_shared:
-            s = new_slot(0), sp = sp_shared;
-            ext_fixups.push_back(s);
+        case binding::shared:
+        case binding::ext_shared: {
+            // The entry that runs the function decides the address.
+            const uint32_t var = b->k == binding::shared ? b->off : no_shared_var;
+            auto it = shared_slots.find(var);
+            s = it != shared_slots.end() ? it->second : shared_slots.emplace(var, new_slot(0)).first->second;
+            sp = sp_shared;
             break;
+        }
         default:
             s = new_slot(b->off), sp = sp_global;
             var_fixups.push_back(s);
@@ -1065,6 +1067,11 @@ struct parser {
             fail(in.line, "wrong number of operands for '" + str(in.opcode) + "'");
     }
 
+    // The site of a barrier or warp collective on the current line.
+    int64_t site() {
+        m.sites.push_back("line " + std::to_string(cur ? cur->line : 0));
+        return int64_t(m.sites.size() - 1);
+    }
     insn base_insn(handler h) {
         insn n{};
         n.fn = h;
@@ -1406,10 +1413,12 @@ struct parser {
         }
         address(n, ops[1], sp);
         bool sx = is_signed(t) && b < 8;
+        const bool watch = has(in, "volatile") || has(in, "relaxed") || has(in, "acquire");
         n.fn = by_space(sp, [&](auto s) -> handler {
             constexpr int S = decltype(s)::value;
             auto pick = [&](auto bb) -> handler {
                 constexpr unsigned B = decltype(bb)::value;
+                if (nv == 1 && watch) return sx ? &h_ld_watch<S, B, true> : &h_ld_watch<S, B, false>;
                 if (nv == 1) return sx ? &h_ld<S, B, 1, true> : &h_ld<S, B, 1, false>;
                 if (nv == 2) return sx ? &h_ld<S, B, 2, true> : &h_ld<S, B, 2, false>;
                 return sx ? &h_ld<S, B, 4, true> : &h_ld<S, B, 4, false>;
@@ -1573,6 +1582,7 @@ struct parser {
             count(in, 1);
             insn n = base_insn(&h_bar_warp);
             n.o[0] = src(ops[0], ty::u32);
+            n.imm = site();
             return emit(n);
         }
         if (has(in, "arrive")) fail(in.line, "barrier arrivals are not supported");
@@ -1586,6 +1596,7 @@ struct parser {
             if (n.aux == 255) fail(in.line, "barrier reduction needs popc, and or or");
             n.o[0] = dst(ops[0]);
             n.o[1] = src(ops[2], ty::pred);
+            n.imm = site();
             m.bar_red = true;
             return emit(n);
         }
@@ -1593,7 +1604,9 @@ struct parser {
         count(in, 1, 2);
         if (ops[0].k != operand::imm || ops[0].bits != 0 || ops.size() == 2)
             fail(in.line, "only barrier 0 of the whole block is supported");
-        emit(base_insn(&h_bar));
+        insn n = base_insn(&h_bar);
+        n.imm = site();
+        emit(n);
     }
 
     void build_shfl(inst &in) {
@@ -1610,6 +1623,7 @@ struct parser {
         n.o[3] = src(ops[2], ty::b32);
         n.o[4] = src(ops[3], ty::b32);
         n.o[5] = src(ops[4], ty::b32);
+        n.imm = site();
         emit(n);
     }
 
@@ -1623,6 +1637,7 @@ struct parser {
         n.o[0] = dst(ops[0]);
         n.o[1] = src(ops[1], ty::pred);
         n.o[2] = src(ops[2], ty::b32);
+        n.imm = site();
         emit(n);
     }
 
@@ -1921,9 +1936,47 @@ struct parser {
         for (const slot_fix &fx : fixup_slots) {
             function &fn = m.funcs[fx.func];
             for (uint32_t s : fx.vars) fn.init[s] = (fn.init[s] & ~(uint64_t(1) << 63)) + base;
-            for (uint32_t s : fx.exts) fn.init[s] = (fn.init[s] & ~(uint64_t(1) << 62)) + m.shared_extern_offset();
         }
-        if (m.shared_static > 48 * 1024) fail(1, "shared variables exceed 48 KiB");
+        lay_out_shared();
+    }
+
+    // Each entry's shared window: the variables that it or a function it may
+    // call names, in declaration order, each followed by a red zone, then the
+    // dynamic array. The limit counts them as a GPU lays them out.
+    void lay_out_shared() {
+        const size_t nf = m.funcs.size(), nv = m.shared_vars.size();
+        std::vector<std::vector<bool>> uses(nf, std::vector<bool>(nv, false));
+        for (size_t k = 0; k < nf; ++k)
+            for (const auto &r : m.funcs[k].shared_refs)
+                if (r.second != no_shared_var) uses[k][r.second] = true;
+        for (bool changed = true; changed;) {
+            changed = false;
+            for (size_t k = 0; k < nf; ++k)
+                for (uint32_t c : m.funcs[k].callees)
+                    for (size_t v = 0; v < nv; ++v)
+                        if (uses[c][v] && !uses[k][v]) uses[k][v] = changed = true;
+        }
+        constexpr uint32_t red_zone = 64;
+        for (size_t k = 0; k < nf; ++k) {
+            function &fn = m.funcs[k];
+            if (!fn.entry) continue;
+            fn.shared_at.assign(nv, 0);
+            uint32_t top = 0, gpu_top = 0;
+            for (size_t v = 0; v < nv; ++v) {
+                if (!uses[k][v]) continue;
+                const shared_var &sv = m.shared_vars[v];
+                const uint64_t at = (uint64_t(top) + sv.align - 1) / sv.align * sv.align;
+                gpu_top = uint32_t((uint64_t(gpu_top) + sv.align - 1) / sv.align * sv.align + sv.bytes);
+                if (gpu_top > 48 * 1024 || at + sv.bytes + red_zone > 0x10000000)
+                    fail(fn.line, "the shared variables of '" + fn.name + "' exceed 48 KiB");
+                fn.shared_at[v] = uint32_t(at);
+                fn.zones.push_back({uint32_t(at + sv.bytes), red_zone, sv.name.c_str()});
+                top = uint32_t(at + sv.bytes + red_zone);
+            }
+            const uint32_t a = m.shared_extern_align ? m.shared_extern_align : 1;
+            fn.shared_static = gpu_top;
+            fn.shared_dynamic = (top + a - 1) / a * a;
+        }
     }
 
     // Worst-case local bytes, frame bytes and depth of the call chains from `k`.

@@ -59,8 +59,6 @@ TYPED_TEST(BesselValues, RealSpecialValues) {
         // NaN and out-of-range orders
         {"J", E::j, 0, nan, nan},  {"Y", E::y, nan, 1, nan},   {"I", E::i, 1, nan, nan},
         {"K", E::k, inf, 1, nan},  {"J", E::j, 1e5, 1, nan},
-        // past the iteration limit of the continued fractions
-        {"J", E::j, 400, 15000, nan}, {"Y", E::y, 400, 15000, nan},
     };
     for (const auto &t : table) TestFixture::same(TestFixture::one(t.f, t.nu, t.x), t.want, t.fn, t.nu, t.x);
 }

@@ -314,6 +314,18 @@ __device__ inline void temme_gammas(T mu, T *g1, T *g2, T *gpl, T *gmi) {
     *gmi = m;
 }
 
+// e^e with e = mu d = -mu log(x/2), from the power function where it is
+// real: the rounding of a large mu d would cost its size in eps.
+// x itself, not a halved subnormal x/2, goes into the power.
+template <class T>
+__device__ inline T exp_mu_d(T mu, T x, T e) {
+    return m_abs(e) > T(1) ? m_pow(x, -mu) * m_exp2(mu) : m_exp(e);
+}
+template <class T>
+__device__ inline cx<T> exp_mu_d(T, cx<T>, cx<T> e) {
+    return m_exp(e);
+}
+
 // ------------------------------------------------------------ values beyond the range
 
 // m 2^e e^x: a value kept apart from its power of two and its exponential
@@ -531,12 +543,14 @@ __device__ inline void temme_y(T mu, T x, T *y0, T *y1) {
     const T pi = T(pi_d), eps = konst<T>::u();
     const T x2 = T(0.5) * x, pimu = pi * mu, mu2 = mu * mu;
     const T fact = m_abs(pimu) < eps ? T(1) : pimu / m_sin(pimu);
-    T d = -m_log(x2), e = mu * d;
-    const T fact2 = m_abs(e) < eps ? T(1) : m_sinh(e) / e;
+    T d = T(0.69314718055994531) - m_log(x), e = mu * d;
+    const T ex = exp_mu_d(mu, x, e);
+    const bool wide = m_abs(e) > T(1);
+    const T fact2 = m_abs(e) < eps ? T(1) : wide ? T(0.5) * (ex - T(1) / ex) / e : m_sinh(e) / e;
     T g1, g2, gpl, gmi;
     temme_gammas(mu, &g1, &g2, &gpl, &gmi);
-    T ff = T(2) / pi * fact * (g1 * m_cosh(e) + g2 * fact2 * d);
-    e = m_exp(e);
+    T ff = T(2) / pi * fact * (g1 * (wide ? T(0.5) * (ex + T(1) / ex) : m_cosh(e)) + g2 * fact2 * d);
+    e = ex;
     T p = e / (gpl * pi), q = T(1) / (e * pi * gmi);
     const T pimu2 = T(0.5) * pimu;
     const T fact3 = m_abs(pimu2) < eps ? T(1) : m_sin(pimu2) / pimu2;
@@ -555,7 +569,7 @@ __device__ inline void temme_y(T mu, T x, T *y0, T *y1) {
         if (m_abs(del) < (T(1) + m_abs(sum)) * eps) break;
     }
     *y0 = -sum;
-    *y1 = -sum1 / x2;
+    *y1 = -(T(2) * sum1) / x;
 }
 
 // Y_mu and Y_mu+1 for 2 <= x < X0 by Steed's method: the fraction for
@@ -618,14 +632,14 @@ __device__ inline jy_pair<T> jy_positive(T nu, T x, bool want_j, bool want_y) {
             j0 = j1;
             j1 = jt;
         }
+        if (is_inf(y1)) {  // only where 2 (mu + i)/x overflows: Y_nu is infinite (or next)
+            if (i < nl) y0 = y1;
+            break;
+        }
         if (m_abs(y1) > hi) {
             y0 = m_ldexp(y0, -konst<T>::scale);
             y1 = m_ldexp(y1, -konst<T>::scale);
             e += konst<T>::scale;
-        }
-        if (is_inf(y1)) {  // only where 2 (mu + i)/x overflows: Y is infinite
-            y0 = y1;
-            break;
         }
     }
     const T y = m_ldexp(y0, e);
@@ -684,14 +698,16 @@ __device__ inline void temme_k(T mu, N w, N *k0, N *k1, bool *scaled) {
         const N x2 = T(0.5) * w;
         const T pimu = pi * mu;
         const T fact = m_abs(pimu) < eps ? T(1) : pimu / m_sin(pimu);
-        const N d = -m_log(x2);
+        const N d = T(0.69314718055994531) - m_log(w);
         N e = mu * d;
-        const N fact2 = m_abs(e) < eps ? one : m_sinh(e) / e;
+        const N ex = exp_mu_d(mu, w, e), exi = one / ex;
+        const bool wide = m_abs(e) > T(1);
+        const N fact2 = m_abs(e) < eps ? one : wide ? T(0.5) * (ex - exi) / e : m_sinh(e) / e;
         T g1, g2, gpl, gmi;
         temme_gammas(mu, &g1, &g2, &gpl, &gmi);
-        N ff = fact * (g1 * m_cosh(e) + g2 * fact2 * d);
+        N ff = fact * (g1 * (wide ? T(0.5) * (ex + exi) : m_cosh(e)) + g2 * fact2 * d);
         N sum = ff;
-        e = m_exp(e);
+        e = ex;
         N p = T(0.5) * e / gpl, q = T(0.5) / (e * gmi), c = one, sum1 = p;
         const N dd = x2 * x2;
         for (int i = 1; i <= max_iter; ++i) {
@@ -706,7 +722,7 @@ __device__ inline void temme_k(T mu, N w, N *k0, N *k1, bool *scaled) {
             if (magnitude(del) < magnitude(sum) * eps) break;
         }
         *k0 = sum;
-        *k1 = sum1 / x2;
+        *k1 = (T(2) * sum1) / w;
         *scaled = false;
         return;
     }
@@ -735,7 +751,7 @@ __device__ inline void temme_k(T mu, N w, N *k0, N *k1, bool *scaled) {
         h2 = h2 + delh;
         const N dels = q * delh;
         s = s + dels;
-        if (magnitude(dels) < magnitude(s) * konst<T>::tol()) break;
+        if (magnitude(dels) < magnitude(s) * konst<T>::u()) break;  // a series in effect: its terms fall to 0
     }
     h2 = a1 * h2;
     *k0 = m_sqrt(pi / (T(2) * w)) / s;
@@ -759,14 +775,14 @@ __device__ inline void ik_recurrence(T nu, N w, big<N> *i, big<N> *k, bool want_
         const N kt = (T(2) * (mu + T(n))) * k1 / w + k0;
         k0 = k1;
         k1 = kt;
+        if (!(magnitude(k1) <= konst<T>::huge())) {  // w so small that 2 (mu + n)/w overflows
+            if (n < nl) k0 = k1;
+            break;
+        }
         if (magnitude(k1) > hi) {
             k0 = k0 * (T(1) / hi);
             k1 = k1 * (T(1) / hi);
             e += konst<T>::scale;
-        }
-        if (!(magnitude(k1) <= konst<T>::huge())) {  // w so small that 2 (mu + n)/w overflows
-            k0 = k1;
-            break;
         }
     }
     const N zero = lift<N>(T(0));

@@ -14,7 +14,7 @@ imaginary part written -0 puts the point on the lower side of the cut.
 
 Each value is computed at two working precisions and must agree between them;
 H1 and H2 come from K on the half-plane where they are small, where J + iY
-would cancel.
+would cancel; on the axes every value comes from the real-argument functions.
 """
 import os
 import random
@@ -109,7 +109,32 @@ def write_real(path):
             f.write(" ".join([num(nu), num(x)] + [num(mp.re(v)) for v in vals]) + "\n")
 
 
+def axis_values(nu, z):
+    """On the axes from the real-argument functions, whose parts mpmath's
+    complex ones leave inexact below the size of the whole value."""
+    re, im = mp.re(z), mp.im(z)
+    if im == 0:
+        x = abs(re)
+        j, y, i, k = mp.besselj(nu, x), mp.bessely(nu, x), besseli(nu, x), mp.besselk(nu, x)
+        if re > 0:
+            return [j, y, i, k, j + 1j * y, j - 1j * y]
+        e = mp.expjpi(nu)  # z = x e^(i pi)
+        jz, yz = e * j, y / e + 2j * mp.cospi(nu) * j
+        return [jz, yz, e * i, k / e - 1j * mp.pi * i, -(j - 1j * y) / e, jz - 1j * yz]
+    y_ = abs(im)  # z = iy; -iy by conjugation
+    e = mp.expjpi(mp.mpf(nu) / 2)
+    j, y, i, k = mp.besselj(nu, y_), mp.bessely(nu, y_), besseli(nu, y_), mp.besselk(nu, y_)
+    jz, h1 = e * i, 2 / (mp.pi * 1j) / e * k
+    vals = [jz, 1j * (jz - h1), e * j, -(mp.pi * 1j / 2) / e * (j - 1j * y), h1, 2 * jz - h1]
+    if im < 0:
+        vals = [mp.conj(v) for v in vals]
+        vals[4], vals[5] = vals[5], vals[4]
+    return vals
+
+
 def complex_values(nu, z):
+    if mp.re(z) == 0 or mp.im(z) == 0:
+        return axis_values(nu, z)
     j, y = mp.besselj(nu, z), mp.bessely(nu, z)
     i, k = besseli(nu, z), mp.besselk(nu, z)
     e = mp.expjpi(mp.mpf(nu) / 2)

@@ -20,7 +20,7 @@
 //      sqrt(nu^2 + x^2) >= R_D: Debye's uniform expansion;
 //      otherwise the continued fraction for I_nu+1/I_nu and the Wronskian.
 //   K  sqrt(nu^2 + x^2) >= R_D: Debye's uniform expansion; otherwise Temme's
-//      series (x < 2) or his continued fraction (x >= 2) at mu and the
+//      series (x < 1) or his continued fraction (x >= 1) at mu and the
 //      recurrence up to nu.
 //   Exponentials are applied last, split into a power of two, so that a
 //   result overflows or underflows only where the value does.
@@ -102,6 +102,10 @@ struct konst<double> {
     __device__ static double ln2_hi() { return 0.6931471803691238; }
     __device__ static double ln2_lo() { return 1.9082149292705877e-10; }
 };
+// Each step of an iteration; a benchmark that counts them defines it first.
+#ifndef TV_BESSEL_STEP
+#define TV_BESSEL_STEP() ((void)0)
+#endif
 // A guard only: every method runs where its count is bounded by the region.
 constexpr int max_iter = 10000;
 constexpr double pi_d = 3.14159265358979323846;
@@ -343,7 +347,7 @@ __device__ inline T rotate(T m, T) {
 }
 template <class T>
 __device__ inline cx<T> rotate(cx<T> m, cx<T> x) {
-    return m * mk(m_cos(x.im), m_sin(x.im));
+    return x.im == T(0) ? m : m * mk(m_cos(x.im), m_sin(x.im));
 }
 template <class T>
 __device__ inline T real_part(T x) {
@@ -404,6 +408,7 @@ __device__ inline void hankel_sums(T nu, N w, N *plus, N *minus) {
     N t = lift<N>(T(1)), sp = t, sm = t;
     T last = T(1);
     for (int k = 1; k < max_iter; ++k) {
+        TV_BESSEL_STEP();
         T o = T(2 * k - 1);
         N nt = t * ((mu4 - o * o) / T(8 * k)) * wi;
         T a = m_abs(nt);
@@ -449,6 +454,7 @@ __device__ inline jy_pair<T> jy_hankel(T nu, T x) {
     const T mu4 = T(4) * nu * nu, xi = T(1) / x;
     T t = 1, p = 1, q = 0, last = 1;
     for (int k = 1; k < max_iter; ++k) {
+        TV_BESSEL_STEP();
         T o = T(2 * k - 1);
         T nt = t * (mu4 - o * o) / T(8 * k) * xi;
         T a = m_abs(nt);
@@ -481,6 +487,7 @@ __device__ inline N ratio_cf(T nu, N x, T s, int *sign) {
     N f = lift<N>(tiny), c = f, d = lift<N>(T(0));
     int sg = 1;
     for (int k = 1; k <= max_iter; ++k) {
+        TV_BESSEL_STEP();
         const N b = (T(2) * (nu + T(k))) * xi;
         const T a = k == 1 ? T(1) : s;
         d = one / off_zero(b + a * d);
@@ -519,6 +526,7 @@ __device__ inline big<N> power_series(T nu, N x, T s) {
     int e = 0;
     const T hi = m_ldexp(T(1), konst<T>::scale), lo = m_ldexp(T(1), -konst<T>::scale);
     for (int k = 1; k <= nl; ++k) {
+        TV_BESSEL_STEP();
         pre = pre * (T(1) / (T(2) * (mu + T(k)))) * x;
         const T a = magnitude(pre);
         if (a < lo) {
@@ -530,6 +538,7 @@ __device__ inline big<N> power_series(T nu, N x, T s) {
     const N h = (T(0.25) * s) * (x * x);
     N t = lift<N>(T(1)), sum = t;
     for (int k = 1; k <= max_iter; ++k) {
+        TV_BESSEL_STEP();
         t = t * h * (T(1) / (T(k) * (nu + T(k))));
         sum = sum + t;
         if (magnitude(t) <= konst<T>::u() * magnitude(sum)) break;
@@ -558,6 +567,7 @@ __device__ inline void temme_y(T mu, T x, T *y0, T *y1) {
     T c = 1, sum = ff + r * q, sum1 = p;
     d = -x2 * x2;
     for (int i = 1; i <= max_iter; ++i) {
+        TV_BESSEL_STEP();
         const T fi = T(i);
         ff = (fi * ff + p + q) / (fi * fi - mu2);
         c *= d / fi;
@@ -584,6 +594,7 @@ __device__ inline void steed_y(T mu, T x, T *y0, T *y1) {
     cx<T> c = b + mk(T(0), a * xi) / pq, d = T(1) / b;
     pq = pq * (c * d);
     for (int i = 2; i <= max_iter; ++i) {
+        TV_BESSEL_STEP();
         a += T(2 * (i - 1));
         b.im += T(2);
         d = T(1) / off_zero(a * d + b);
@@ -623,6 +634,7 @@ __device__ inline jy_pair<T> jy_positive(T nu, T x, bool want_j, bool want_y) {
     int e = 0;
     const T hi = m_ldexp(T(1), konst<T>::scale);
     for (int i = 1; i <= nl; ++i) {
+        TV_BESSEL_STEP();
         const T c = T(2) * (mu + T(i)) / x;
         const T yt = c * y1 - y0;
         y0 = y1;
@@ -669,6 +681,7 @@ __device__ inline void ik_debye(T nu, T x, big<T> *i, big<T> *k) {
     T sp = 0, sm = 0, rk = 1;
     int at = 0;
     for (int n = 0; n < konst<T>::n_debye; ++n) {
+        TV_BESSEL_STEP();
         T poly = v[at + n];
         for (int j = n - 1; j >= 0; --j) poly = poly * q + v[at + j];
         at += n + 1;
@@ -688,13 +701,13 @@ __device__ inline void ik_debye(T nu, T x, big<T> *i, big<T> *k) {
     *k = {m_sqrt(T(pi_d / 2) / r) * sm / ed, 0, -a};
 }
 
-// K_mu and K_mu+1 times e^x (x >= 2, Temme's continued fraction with Steed's
+// K_mu and K_mu+1 times e^x (x >= 1, Temme's continued fraction with Steed's
 // algorithm) or plain (x < 2, Temme's series). N is T or cx<T>.
 template <class N, class T>
 __device__ inline void temme_k(T mu, N w, N *k0, N *k1, bool *scaled) {
     const T pi = T(pi_d), eps = konst<T>::u(), mu2 = mu * mu;
     const N one = lift<N>(T(1));
-    if (m_abs(w) < T(2)) {
+    if (m_abs(w) < T(1)) {
         const N x2 = T(0.5) * w;
         const T pimu = pi * mu;
         const T fact = m_abs(pimu) < eps ? T(1) : pimu / m_sin(pimu);
@@ -711,6 +724,7 @@ __device__ inline void temme_k(T mu, N w, N *k0, N *k1, bool *scaled) {
         N p = T(0.5) * e / gpl, q = T(0.5) / (e * gmi), c = one, sum1 = p;
         const N dd = x2 * x2;
         for (int i = 1; i <= max_iter; ++i) {
+            TV_BESSEL_STEP();
             const T fi = T(i);
             ff = (fi * ff + p + q) / (fi * fi - mu2);
             c = c * dd / fi;
@@ -734,6 +748,7 @@ __device__ inline void temme_k(T mu, N w, N *k0, N *k1, bool *scaled) {
     N s = one + q * delh;
     const T resc = m_ldexp(T(1), konst<T>::scale);
     for (int i = 2; i <= max_iter; ++i) {
+        TV_BESSEL_STEP();
         a -= T(2 * (i - 1));
         c = -a * c / T(i);
         if (m_abs(c) > resc) {  // c grows as the q fall
@@ -772,6 +787,7 @@ __device__ inline void ik_recurrence(T nu, N w, big<N> *i, big<N> *k, bool want_
     int e = 0;
     const T hi = m_ldexp(T(1), konst<T>::scale);
     for (int n = 1; n <= nl; ++n) {
+        TV_BESSEL_STEP();
         const N kt = (T(2) * (mu + T(n))) * k1 / w + k0;
         k0 = k1;
         k1 = kt;

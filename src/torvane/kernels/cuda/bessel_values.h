@@ -148,7 +148,7 @@ __device__ inline cx<T> real_cx(T v) {
 // b rotated by the unit number r, as a value.
 template <class T>
 __device__ inline cx<T> turned(cx<T> r, const big<cx<T>> &b) {
-    return value(big<cx<T>>{r * b.m, b.e, b.x});
+    return value(big<cx<T>>{mul0(r, b.m), b.e, b.x});
 }
 
 template <class T>
@@ -161,45 +161,50 @@ __device__ inline ik_pair<cx<T>> ik_complex(T nu, cx<T> z, bool want_i, bool wan
         return {real_cx(p.i), real_cx(p.k)};
     }
     if (is_inf(z.re) || is_inf(z.im)) return {cx_nan_of<T>(), cx_nan_of<T>()};
-    const T a = m_abs(nu);
-    T sn = 0, c = 1;
-    if (nu < T(0) && !is_integer(a)) sincospi(a, &sn, &c);
-    want_k = want_k || sn != T(0);
     const bool upper = m_copysign(T(1), z.im) > T(0);
     const cx<T> u = upper ? z : conj(z);
     cx<T> i, k;
     if (u.im == T(0)) {
-        // The real axis: I(x e^(i pi)) = e^(i a pi) I(x), K(x e^(i pi)) = e^(-i a pi) K(x) - i pi I(x).
-        const T x = m_abs(u.re);
-        const ik_pair<T> p = ik_positive(a, x, want_i || u.re < T(0), want_k);
+        // The real axis, any order: I(x e^(i pi)) = e^(i nu pi) I(x),
+        // K(x e^(i pi)) = e^(-i nu pi) K(x) - i pi I(x).
+        const ik_pair<T> p = ik_nonneg(nu, m_abs(u.re), true, want_k);
         i = real_cx(p.i), k = real_cx(p.k);
         if (u.re < T(0)) {
-            const cx<T> e = expipi(a);
+            const cx<T> e = expipi(nu);
             k = mul0(conj(e), k) - mk(T(0), T(pi_d) * p.i);
             i = mul0(e, i);
         }
     } else if (u.re == T(0)) {
-        // The imaginary axis: I(iy) = e^(i a pi/2) J(y), K(iy) = -(i pi/2) e^(-i a pi/2) (J(y) - iY(y)).
-        const jy_pair<T> p = jy_positive(a, u.im, true, want_k);
-        const cx<T> e = expipi(T(0.5) * a);
+        // The imaginary axis, any order: I(iy) = e^(i nu pi/2) J(y),
+        // K(iy) = -(i pi/2) e^(-i nu pi/2) (J(y) - iY(y)).
+        const jy_pair<T> p = jy_nonneg(nu, u.im, want_k);
+        const cx<T> e = expipi(T(0.5) * nu);
         i = mul0(e, real_cx(p.j));
         k = mul0(mk(T(0), T(-pi_d / 2)) * conj(e), mk(p.j, -p.y));
     } else {
+        // I_-a = I_a + (2/pi) sin(a pi) K_a; in the left half-plane, u = w e^(i pi):
+        // I_a(u) = e^(i a pi) I_a(w), K_a(u) = e^(-i a pi) K_a(w) - i pi I_a(w), so that
+        // I_-a(u) = e^(-i a pi) (I_a(w) + (2/pi) sin(a pi) K_a(w)). Each term is
+        // rotated before its exponential: no infinity meets another.
+        const T a = m_abs(nu);
+        const bool refl = nu < T(0) && !is_integer(a);
+        T sn, c;
+        sincospi(a, &sn, &c);
+        const cx<T> ea = mk(c, sn);
         const bool left = u.re < T(0);
         const cx<T> w = left ? -u : u;
         big<cx<T>> bi = {}, bk = {};
         ik_right(a, w, &bi, &bk, want_i || left);
-        if (left) {
-            // u = w e^(i pi): I(u) = e^(i a pi) I(w), K(u) = e^(-i a pi) K(w) - i pi I(w)
-            const cx<T> e = expipi(a);
-            if (want_k) k = turned(conj(e), bk) + turned(mk(T(0), T(-pi_d)), bi);
-            i = turned(e, bi);
-        } else {
-            if (want_k) k = value(bk);
-            if (want_i) i = value(bi);
+        if (want_i) {
+            if (!left)
+                i = refl ? value(bi) + turned(mk(T(2 / pi_d) * sn, T(0)), bk) : value(bi);
+            else if (!refl)
+                i = turned(ea, bi);
+            else
+                i = turned(conj(ea), bi) + turned(T(2 / pi_d) * sn * conj(ea), bk);
         }
+        if (want_k) k = left ? turned(conj(ea), bk) + turned(mk(T(0), T(-pi_d)), bi) : value(bk);
     }
-    if (sn != T(0)) i = i + mul0(T(2 / pi_d) * sn, k);
     if (!upper) i = conj(i), k = conj(k);
     return {i, k};
 }
@@ -215,48 +220,43 @@ __device__ inline jyh_set<T> jyh_complex(T nu, cx<T> z, unsigned want) {
         return {real_cx(p.j), real_cx(p.y), mk(p.j, p.y), mk(p.j, -p.y)};
     }
     if (is_inf(z.re) || is_inf(z.im)) return {nan, nan, nan, nan};
-    const T a = m_abs(nu);
-    T sn = 0, c = 1;
-    if (nu < T(0)) {
-        sincospi(a, &sn, &c);
-        // J_-a = c J - s Y, Y_-a = s J + c Y; H1_-a = e^(i a pi) H1, H2_-a = e^(-i a pi) H2
-        if (want & (want_j | want_y)) want |= (sn != T(0) ? want_j | want_y : 0u);
-    }
     const bool upper = m_copysign(T(1), z.im) > T(0);
     const cx<T> u = upper ? z : conj(z);
     // The conjugation swaps H1 and H2.
     if (!upper) want = (want & 3u) | ((want & 4u) << 1) | ((want & 8u) >> 1);
     jyh_set<T> r;
     if (u.im == T(0)) {
-        const T x = m_abs(u.re);
-        const jy_pair<T> p = jy_positive(a, x, true, true);
+        // The real axis, any order (the relations of the negative axis hold for all nu).
+        const jy_pair<T> p = jy_nonneg(nu, m_abs(u.re));
         r = u.re > T(0) ? jyh_set<T>{real_cx(p.j), real_cx(p.y), mk(p.j, p.y), mk(p.j, -p.y)}
-                        : jyh_negative_axis(a, p.j, p.y);
-    } else {
-        // J(u) = e^(i a pi/2) I(-iu), H1(u) = -(2i/pi) e^(-i a pi/2) K(-iu)
-        const cx<T> e = expipi(T(0.5) * a);
-        const cx<T> h1r = mk(T(0), T(-2 / pi_d)) * conj(e);
-        if (u.re == T(0)) {
-            const ik_pair<T> p = ik_positive(a, u.im, true, true);
-            r.j = mul0(e, real_cx(p.i));
-            r.h1 = mul0(h1r, real_cx(p.k));
-        } else {
-            const cx<T> w = mk(u.im, -u.re);
-            big<cx<T>> bi = {}, bk = {};
-            ik_right(a, w, &bi, &bk, (want & (want_j | want_y | want_h2)) != 0);
-            r.j = turned(e, bi);
-            r.h1 = turned(h1r, bk);
-        }
+                        : jyh_negative_axis(nu, p.j, p.y);
+    } else if (u.re == T(0)) {
+        // The imaginary axis, any order: J(iy) = e^(i nu pi/2) I(y),
+        // H1(iy) = -(2i/pi) e^(-i nu pi/2) K(y).
+        const ik_pair<T> p = ik_nonneg(nu, u.im, true, true);
+        const cx<T> e = expipi(T(0.5) * nu);
+        r.j = mul0(e, real_cx(p.i));
+        r.h1 = mul0(mk(T(0), T(-2 / pi_d)) * conj(e), real_cx(p.k));
         r.h2 = T(2) * r.j - r.h1;
         r.y = times_i(r.j - r.h1);
-    }
-    if (nu < T(0)) {
-        const cx<T> j = r.j;
-        r.j = mul0(c, j) - mul0(sn, r.y);
-        r.y = mul0(sn, j) + mul0(c, r.y);
-        const cx<T> f = mk(c, sn);
-        r.h1 = mul0(f, r.h1);
-        r.h2 = mul0(conj(f), r.h2);
+    } else {
+        // J_a(u) = e^(i a pi/2) I_a(-iu), H1_a(u) = -(2i/pi) e^(-i a pi/2) K_a(-iu); with
+        // f = e^(i a pi), s = sin(a pi), c = cos(a pi) for nu = -a (f = 1 otherwise):
+        //   J_nu = f* J_a + i s H1_a,  Y_nu = i f* J_a - i c H1_a,
+        //   H1_nu = f H1_a,  H2_nu = f* (2 J_a - H1_a),
+        // each term rotated before its exponential: no infinity meets another.
+        const T a = m_abs(nu);
+        T sn = 0, c = 1;
+        if (nu < T(0)) sincospi(a, &sn, &c);
+        const cx<T> f = mk(c, sn), e = expipi(T(0.5) * a), h1r = mk(T(0), T(-2 / pi_d)) * conj(e);
+        const cx<T> w = mk(u.im, -u.re);
+        big<cx<T>> bi = {}, bk = {};
+        ik_right(a, w, &bi, &bk, (want & (want_j | want_y | want_h2)) != 0);
+        const cx<T> j = turned(conj(f) * e, bi), h1 = turned(h1r, bk);
+        r.j = j + times_i(mul0(sn, h1));
+        r.y = times_i(j - mul0(c, h1));
+        r.h1 = turned(f * h1r, bk);
+        r.h2 = T(2) * j - turned(conj(f) * h1r, bk);
     }
     if (!upper) {
         const cx<T> h1 = r.h1;

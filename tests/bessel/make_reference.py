@@ -125,7 +125,14 @@ def axis_values(nu, z):
     e = mp.expjpi(mp.mpf(nu) / 2)
     j, y, i, k = mp.besselj(nu, y_), mp.bessely(nu, y_), besseli(nu, y_), mp.besselk(nu, y_)
     jz, h1 = e * i, 2 / (mp.pi * 1j) / e * k
-    vals = [jz, 1j * (jz - h1), e * j, -(mp.pi * 1j / 2) / e * (j - 1j * y), h1, 2 * jz - h1]
+    # Y(iy) = i e^(i nu pi/2) I_nu - (2/pi) e^(-i nu pi/2) K_nu; for nu = -a written
+    # with I_a, where I_-a and K would cancel: i e^(-i a pi/2) (I_a + (2i/pi) cos(a pi) K_a).
+    a = abs(mp.mpf(nu))
+    if nu >= 0:
+        yz = 1j * e * i - 2 / mp.pi / e * k
+    else:
+        yz = 1j / mp.expjpi(a / 2) * (mp.besseli(a, y_) + 2j / mp.pi * mp.cospi(a) * k)
+    vals = [jz, yz, e * j, -(mp.pi * 1j / 2) / e * (j - 1j * y), h1, 2 * jz - h1]
     if im < 0:
         vals = [mp.conj(v) for v in vals]
         vals[4], vals[5] = vals[5], vals[4]

@@ -25,13 +25,16 @@
 //   Exponentials are applied last, split into a power of two, so that a
 //   result overflows or underflows only where the value does.
 // Complex arguments: on the real and imaginary axes the real methods; off
-// them I and K in the right half-plane by Temme's series and continued
-// fractions in complex arithmetic (power series for small |z|, the
-// two-exponential expansion of I for large |z|); K and I in the left
-// half-plane by analytic continuation; J and H1 in the upper half-plane from
-// I and K at -iz, H1 directly, so that it does not come from cancelling
-// J + iY; the lower half-plane by conjugation. Results are carried as a
-// mantissa, a power of two and an exponent until the end.
+// them I and K in the right half-plane: I by the power series where
+// |z|^2 <= nu + 1; below X0 Temme's series and continued fractions as for
+// real x; from X0 Hankel's expansion (I with its exponentially small part)
+// at mu and mu + 1 and the recurrences up (I by the fraction for
+// I_nu+1/I_nu and the Wronskian where nu > |z|); from nu^2/2 Hankel's
+// expansion at nu. K and I in the left half-plane by analytic continuation;
+// J and H1 in the upper half-plane from I and K at -iz, H1 directly, so that
+// it does not come from cancelling J + iY; the lower half-plane by
+// conjugation. Results are carried as a mantissa, a power of two and an
+// exponential until each is rotated into place; only then are they formed.
 // Negative orders by the reflection formulas.
 #pragma once
 
@@ -248,7 +251,7 @@ __device__ inline cx<T> expipi(T a) {
 // a * b where an exact zero factor gives zero even against an infinity.
 template <class T>
 __device__ inline T mul0(T a, T b) {
-    return a == T(0) || b == T(0) ? T(0) : a * b;
+    return a == T(0) || b == T(0) ? m_copysign(T(0), a) * m_copysign(T(1), b) : a * b;
 }
 template <class T>
 __device__ inline cx<T> mul0(cx<T> a, cx<T> b) {
@@ -318,6 +321,18 @@ __device__ inline void temme_gammas(T mu, T *g1, T *g2, T *gpl, T *gmi) {
     *gmi = m;
 }
 
+// x^mu: the real power function where it is real, else |x|^mu at the angle
+// mu arg x (no rounding of mu log|x| multiplied up).
+template <class T>
+__device__ inline T power_of(T x, T mu) {
+    return m_pow(x, mu);
+}
+template <class T>
+__device__ inline cx<T> power_of(cx<T> x, T mu) {
+    const T a = mu * m_atan2(x.im, x.re), m = m_pow(m_abs(x), mu);
+    return mk(m * m_cos(a), m * m_sin(a));
+}
+
 // e^e with e = mu d = -mu log(x/2), from the power function where it is
 // real: the rounding of a large mu d would cost its size in eps.
 // x itself, not a halved subnormal x/2, goes into the power.
@@ -326,8 +341,8 @@ __device__ inline T exp_mu_d(T mu, T x, T e) {
     return m_abs(e) > T(1) ? m_pow(x, -mu) * m_exp2(mu) : m_exp(e);
 }
 template <class T>
-__device__ inline cx<T> exp_mu_d(T, cx<T>, cx<T> e) {
-    return m_exp(e);
+__device__ inline cx<T> exp_mu_d(T mu, cx<T> x, cx<T> e) {
+    return m_abs(e) > T(1) ? power_of(x, -mu) * m_exp2(mu) : m_exp(e);
 }
 
 // ------------------------------------------------------------ values beyond the range
@@ -499,16 +514,6 @@ __device__ inline N ratio_cf(T nu, N x, T s, int *sign) {
     }
     *sign = sg;
     return f;
-}
-
-// x^mu: the real power function where it is real.
-template <class T>
-__device__ inline T power_of(T x, T mu) {
-    return m_pow(x, mu);
-}
-template <class T>
-__device__ inline cx<T> power_of(cx<T> x, T mu) {
-    return m_exp(mu * m_log(x));
 }
 
 // J_nu (s = -1) or I_nu (s = +1) by the power series
@@ -830,6 +835,49 @@ __device__ inline ik_pair<T> ik_positive(T nu, T x, bool want_i, bool want_k) {
 
 // ------------------------------------------------------------ I and K, complex w, Re w >= 0
 
+// I and K for X0 <= |w| < nu^2/2 in the right half-plane: Hankel's expansion
+// at mu and mu + 1 (I with its exponentially small part), K up to nu, the
+// stable direction; I up to nu as well while nu <= |w|, where it dominates or
+// oscillates with K, else from the fraction for I_nu+1/I_nu (short there) and
+// the Wronskian. No step count grows with |w|.
+template <class T>
+__device__ inline void ik_hankel_up(T nu, cx<T> w, big<cx<T>> *i, big<cx<T>> *k, bool want_i) {
+    const int nl = int(m_rint(nu));
+    const T mu = nu - T(nl);
+    const cx<T> r = m_sqrt(T(2 * pi_d) * w);
+    cx<T> sp0, sm0, sp1, sm1;
+    hankel_sums(mu, w, &sp0, &sm0);
+    hankel_sums(mu + T(1), w, &sp1, &sm1);
+    cx<T> k0 = T(pi_d) * sp0 / r, k1 = T(pi_d) * sp1 / r;
+    cx<T> i0 = sm0 / r + stokes_part(mu, w, sp0 / r), i1 = sm1 / r + stokes_part(mu + T(1), w, sp1 / r);
+    const bool i_up = want_i && nu <= m_abs(w);
+    int ek = 0, ei = 0;
+    const T hi = m_ldexp(T(1), konst<T>::scale), lo = T(1) / hi;
+    for (int n = 1; n <= nl; ++n) {
+        TV_BESSEL_STEP();
+        const cx<T> c = (T(2) * (mu + T(n))) / w;
+        const cx<T> kt = c * k1 + k0;
+        k0 = k1;
+        k1 = kt;
+        if (magnitude(k1) > hi) k0 = k0 * lo, k1 = k1 * lo, ek += konst<T>::scale;
+        if (i_up) {
+            const cx<T> it = i0 - c * i1;
+            i0 = i1;
+            i1 = it;
+            if (magnitude(i1) > hi) i0 = i0 * lo, i1 = i1 * lo, ei += konst<T>::scale;
+        }
+    }
+    *k = {k0, ek, -w};
+    if (!want_i) return;
+    if (i_up) {
+        *i = {i0, ei, w};
+        return;
+    }
+    int sign;
+    const cx<T> q = ratio_cf(nu, w, T(1), &sign);
+    *i = {mk(T(1), T(0)) / (w * (k1 + q * k0)), -ek, w};
+}
+
 // I and K at w in the right half-plane (w finite and nonzero), I only where
 // asked for.
 template <class T>
@@ -843,7 +891,10 @@ __device__ inline void ik_right(T nu, cx<T> w, big<cx<T>> *i, big<cx<T>> *k, boo
         return;
     }
     const bool series = w.re * w.re + w.im * w.im <= nu + T(1);
-    ik_recurrence(nu, w, i, k, want_i && !series);
+    if (m_abs(w) >= konst<T>::x_asym())
+        ik_hankel_up(nu, w, i, k, want_i && !series);
+    else
+        ik_recurrence(nu, w, i, k, want_i && !series);
     if (want_i && series) *i = power_series(nu, w, T(1));
 }
 

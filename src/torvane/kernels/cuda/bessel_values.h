@@ -44,7 +44,10 @@ __device__ inline jy_pair<T> jy_nonneg(T nu, T x, bool want_y = true) {
         p = {T(0), T(0)};
     else
         p = jy_positive(a, x, true, want_y || s != T(0));
-    if (nu < T(0)) p = {mul0(c, p.j) - mul0(s, p.y), mul0(s, p.j) + mul0(c, p.y)};
+    if (s == T(0))  // integer orders: (-1)^n, the sign of a zero kept
+        p = {c * p.j, c * p.y};
+    else if (nu < T(0))
+        p = {mul0(c, p.j) - mul0(s, p.y), mul0(s, p.j) + mul0(c, p.y)};
     return p;
 }
 
@@ -233,12 +236,22 @@ __device__ inline jyh_set<T> jyh_complex(T nu, cx<T> z, unsigned want) {
     } else if (u.re == T(0)) {
         // The imaginary axis, any order: J(iy) = e^(i nu pi/2) I(y),
         // H1(iy) = -(2i/pi) e^(-i nu pi/2) K(y).
+        // Y(iy) = i e^(i a pi/2) I_a - (2/pi) e^(-i a pi/2) K_a, and for nu = -a
+        // i e^(-i a pi/2) (I_a + (2i/pi) cos(a pi) K_a), where I_nu - H1 would cancel.
+        const T a = m_abs(nu);
         const ik_pair<T> p = ik_nonneg(nu, u.im, true, true);
-        const cx<T> e = expipi(T(0.5) * nu);
+        const cx<T> e = expipi(T(0.5) * nu), ea = expipi(T(0.5) * a);
         r.j = mul0(e, real_cx(p.i));
         r.h1 = mul0(mk(T(0), T(-2 / pi_d)) * conj(e), real_cx(p.k));
         r.h2 = T(2) * r.j - r.h1;
-        r.y = times_i(r.j - r.h1);
+        if (nu < T(0)) {
+            T sn, c;
+            sincospi(a, &sn, &c);
+            const ik_pair<T> q = ik_nonneg(a, u.im, true, false);
+            r.y = mul0(times_i(conj(ea)), mk(q.i, mul0(T(2 / pi_d) * c, p.k)));
+        } else {
+            r.y = mul0(times_i(ea), real_cx(p.i)) - mul0(T(2 / pi_d) * conj(ea), real_cx(p.k));
+        }
     } else {
         // J_a(u) = e^(i a pi/2) I_a(-iu), H1_a(u) = -(2i/pi) e^(-i a pi/2) K_a(-iu); with
         // f = e^(i a pi), s = sin(a pi), c = cos(a pi) for nu = -a (f = 1 otherwise):

@@ -27,10 +27,10 @@
 // Complex arguments: on the real and imaginary axes the real methods; off
 // them I and K in the right half-plane: I by the power series where
 // |z|^2 <= nu + 1; below X0 Temme's series and continued fractions as for
-// real x; from X0 Hankel's expansion (I with its exponentially small part)
-// at mu and mu + 1 and the recurrences up (I by the fraction for
-// I_nu+1/I_nu and the Wronskian where nu > |z|); from nu^2/2 Hankel's
-// expansion at nu. K and I in the left half-plane by analytic continuation;
+// real x; from X0 K by Hankel's expansion at mu and mu + 1 and the
+// recurrence up, I by the fraction for I_nu+1/I_nu (about |z| steps, below
+// nu^2/2) and the Wronskian; from nu^2/2 Hankel's expansion at nu (I with its
+// exponentially small part). K and I in the left half-plane by analytic continuation;
 // J and H1 in the upper half-plane from I and K at -iz, H1 directly, so that
 // it does not come from cancelling J + iY; the lower half-plane by
 // conjugation. Results are carried as a mantissa, a power of two and an
@@ -836,10 +836,9 @@ __device__ inline ik_pair<T> ik_positive(T nu, T x, bool want_i, bool want_k) {
 // ------------------------------------------------------------ I and K, complex w, Re w >= 0
 
 // I and K for X0 <= |w| < nu^2/2 in the right half-plane: Hankel's expansion
-// at mu and mu + 1 (I with its exponentially small part), K up to nu, the
-// stable direction; I up to nu as well while nu <= |w|, where it dominates or
-// oscillates with K, else from the fraction for I_nu+1/I_nu (short there) and
-// the Wronskian. No step count grows with |w|.
+// at mu and mu + 1 and K up to nu, the stable direction; I from the fraction
+// for I_nu+1/I_nu and the Wronskian (up from mu, I would lose e^(nu^2/|w|)
+// against K).
 template <class T>
 __device__ inline void ik_hankel_up(T nu, cx<T> w, big<cx<T>> *i, big<cx<T>> *k, bool want_i) {
     const int nl = int(m_rint(nu));
@@ -849,33 +848,20 @@ __device__ inline void ik_hankel_up(T nu, cx<T> w, big<cx<T>> *i, big<cx<T>> *k,
     hankel_sums(mu, w, &sp0, &sm0);
     hankel_sums(mu + T(1), w, &sp1, &sm1);
     cx<T> k0 = T(pi_d) * sp0 / r, k1 = T(pi_d) * sp1 / r;
-    cx<T> i0 = sm0 / r + stokes_part(mu, w, sp0 / r), i1 = sm1 / r + stokes_part(mu + T(1), w, sp1 / r);
-    const bool i_up = want_i && nu <= m_abs(w);
-    int ek = 0, ei = 0;
+    int e = 0;
     const T hi = m_ldexp(T(1), konst<T>::scale), lo = T(1) / hi;
     for (int n = 1; n <= nl; ++n) {
         TV_BESSEL_STEP();
-        const cx<T> c = (T(2) * (mu + T(n))) / w;
-        const cx<T> kt = c * k1 + k0;
+        const cx<T> kt = (T(2) * (mu + T(n))) / w * k1 + k0;
         k0 = k1;
         k1 = kt;
-        if (magnitude(k1) > hi) k0 = k0 * lo, k1 = k1 * lo, ek += konst<T>::scale;
-        if (i_up) {
-            const cx<T> it = i0 - c * i1;
-            i0 = i1;
-            i1 = it;
-            if (magnitude(i1) > hi) i0 = i0 * lo, i1 = i1 * lo, ei += konst<T>::scale;
-        }
+        if (magnitude(k1) > hi) k0 = k0 * lo, k1 = k1 * lo, e += konst<T>::scale;
     }
-    *k = {k0, ek, -w};
+    *k = {k0, e, -w};
     if (!want_i) return;
-    if (i_up) {
-        *i = {i0, ei, w};
-        return;
-    }
     int sign;
     const cx<T> q = ratio_cf(nu, w, T(1), &sign);
-    *i = {mk(T(1), T(0)) / (w * (k1 + q * k0)), -ek, w};
+    *i = {mk(T(1), T(0)) / (w * (k1 + q * k0)), -e, w};
 }
 
 // I and K at w in the right half-plane (w finite and nonzero), I only where

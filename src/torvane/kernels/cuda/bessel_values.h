@@ -167,29 +167,33 @@ __device__ inline ik_pair<cx<T>> ik_complex(T nu, cx<T> z, bool want_i, bool wan
     const bool upper = m_copysign(T(1), z.im) > T(0);
     const cx<T> u = upper ? z : conj(z);
     cx<T> i, k;
+    const T a = m_abs(nu);
     if (u.im == T(0)) {
-        // The real axis, any order: I(x e^(i pi)) = e^(i nu pi) I(x),
-        // K(x e^(i pi)) = e^(-i nu pi) K(x) - i pi I(x).
-        const ik_pair<T> p = ik_nonneg(nu, m_abs(u.re), true, want_k);
-        i = real_cx(p.i), k = real_cx(p.k);
+        // The real axis: I_nu(x e^(i pi)) = e^(i nu pi) I_nu(x), and, K being even
+        // in the order, K(x e^(i pi)) = e^(-i a pi) K_a(x) - i pi I_a(x).
+        const T x = m_abs(u.re);
+        const ik_pair<T> q = ik_nonneg(a, x, true, true);
+        T sn = 0, c = 1;
+        if (nu < T(0) && !is_integer(a)) sincospi(a, &sn, &c);
+        const T iv = sn != T(0) ? q.i + mul0(T(2 / pi_d) * sn, q.k) : q.i;
+        i = real_cx(iv), k = real_cx(q.k);
         if (u.re < T(0)) {
-            const cx<T> e = expipi(nu);
-            k = mul0(conj(e), k) - mk(T(0), T(pi_d) * p.i);
-            i = mul0(e, i);
+            i = mul0(expipi(nu), i);
+            k = mul0(conj(expipi(a)), k) - mk(T(0), T(pi_d) * q.i);
         }
     } else if (u.re == T(0)) {
-        // The imaginary axis, any order: I(iy) = e^(i nu pi/2) J(y),
-        // K(iy) = -(i pi/2) e^(-i nu pi/2) (J(y) - iY(y)).
-        const jy_pair<T> p = jy_nonneg(nu, u.im, want_k);
-        const cx<T> e = expipi(T(0.5) * nu);
-        i = mul0(e, real_cx(p.j));
-        k = mul0(mk(T(0), T(-pi_d / 2)) * conj(e), mk(p.j, -p.y));
+        // The imaginary axis: I_nu(iy) = e^(i nu pi/2) J_nu(y),
+        // K(iy) = -(i pi/2) e^(-i a pi/2) (J_a(y) - iY_a(y)).
+        if (want_i) i = mul0(expipi(T(0.5) * nu), real_cx(jy_nonneg(nu, u.im, false).j));
+        if (want_k) {
+            const jy_pair<T> p = jy_nonneg(a, u.im);
+            k = mul0(mk(T(0), T(-pi_d / 2)) * conj(expipi(T(0.5) * a)), mk(p.j, -p.y));
+        }
     } else {
         // I_-a = I_a + (2/pi) sin(a pi) K_a; in the left half-plane, u = w e^(i pi):
         // I_a(u) = e^(i a pi) I_a(w), K_a(u) = e^(-i a pi) K_a(w) - i pi I_a(w), so that
         // I_-a(u) = e^(-i a pi) (I_a(w) + (2/pi) sin(a pi) K_a(w)). Each term is
         // rotated before its exponential: no infinity meets another.
-        const T a = m_abs(nu);
         const bool refl = nu < T(0) && !is_integer(a);
         T sn, c;
         sincospi(a, &sn, &c);
@@ -236,22 +240,26 @@ __device__ inline jyh_set<T> jyh_complex(T nu, cx<T> z, unsigned want) {
     } else if (u.re == T(0)) {
         // The imaginary axis, any order: J(iy) = e^(i nu pi/2) I(y),
         // H1(iy) = -(2i/pi) e^(-i nu pi/2) K(y).
-        // Y(iy) = i e^(i a pi/2) I_a - (2/pi) e^(-i a pi/2) K_a, and for nu = -a
-        // i e^(-i a pi/2) (I_a + (2i/pi) cos(a pi) K_a), where I_nu - H1 would cancel.
+        // With f = e^(i a pi), s = sin(a pi), c = cos(a pi) for nu = -a (f = 1,
+        // s = 0 otherwise), from I_a(y) and K_a(y):
+        //   J = e^(i nu pi/2) (I_a + (2/pi) s K_a),  H1 = f H1_a,  H2 = f* (2 J_a - H1_a),
+        //   Y = i e^(i a pi/2) I_a - (2/pi) e^(-i a pi/2) K_a, for nu = -a
+        //       i e^(-i a pi/2) (I_a + (2i/pi) c K_a),
+        // J_a = e^(i a pi/2) I_a, H1_a = -(2i/pi) e^(-i a pi/2) K_a: each a turn times a
+        // real value, so that no infinity meets another.
         const T a = m_abs(nu);
-        const ik_pair<T> p = ik_nonneg(nu, u.im, true, true);
-        const cx<T> e = expipi(T(0.5) * nu), ea = expipi(T(0.5) * a);
-        r.j = mul0(e, real_cx(p.i));
-        r.h1 = mul0(mk(T(0), T(-2 / pi_d)) * conj(e), real_cx(p.k));
-        r.h2 = T(2) * r.j - r.h1;
-        if (nu < T(0)) {
-            T sn, c;
-            sincospi(a, &sn, &c);
-            const ik_pair<T> q = ik_nonneg(a, u.im, true, false);
-            r.y = mul0(times_i(conj(ea)), mk(q.i, mul0(T(2 / pi_d) * c, p.k)));
-        } else {
-            r.y = mul0(times_i(ea), real_cx(p.i)) - mul0(T(2 / pi_d) * conj(ea), real_cx(p.k));
-        }
+        T sn = 0, c = 1;
+        if (nu < T(0)) sincospi(a, &sn, &c);
+        const ik_pair<T> q = ik_nonneg(a, u.im, true, true);
+        const cx<T> f = mk(c, sn), ea = expipi(T(0.5) * a), h1a = mk(T(0), T(-2 / pi_d)) * conj(ea);
+        const T iv = sn != T(0) ? q.i + mul0(T(2 / pi_d) * sn, q.k) : q.i;
+        r.j = mul0(expipi(T(0.5) * nu), real_cx(iv));
+        r.h1 = mul0(f * h1a, real_cx(q.k));
+        r.h2 = mul0(T(2) * conj(f) * ea, real_cx(q.i)) - mul0(conj(f) * h1a, real_cx(q.k));
+        if (nu < T(0))
+            r.y = mul0(times_i(conj(ea)), mk(q.i, mul0(T(2 / pi_d) * c, q.k)));
+        else
+            r.y = mul0(times_i(ea), real_cx(q.i)) - mul0(T(2 / pi_d) * conj(ea), real_cx(q.k));
     } else {
         // J_a(u) = e^(i a pi/2) I_a(-iu), H1_a(u) = -(2i/pi) e^(-i a pi/2) K_a(-iu); with
         // f = e^(i a pi), s = sin(a pi), c = cos(a pi) for nu = -a (f = 1 otherwise):

@@ -19,6 +19,7 @@
 
 #include <cstring>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -35,20 +36,21 @@ using cd = std::complex<double>;
 enum fn { J, Y, I, K, H1, H2 };
 const char *const fn_names[] = {"J", "Y", "I", "K", "H1", "H2"};
 
-// Tolerances in eps (1 + |nu| + |x|) of the scale, per function:
-// J Y I K H1 H2, real and complex arguments. The worst errors seen are in
-// the note of the change that set them; these leave about 4x room.
+// Tolerances in eps (1 + |nu| + |x|) of the scale, per function J Y I K H1 H2,
+// real and complex arguments; the same in both precisions. Worst seen on the
+// simulated device, through the entries / nvcc's PTX (and in eps of the scale
+// alone, the most over both):
+//            J          Y          I          K          H1         H2
+//   f64  1.4/1.9    1.8/2.0    2.6/2.6    5.2/5.1    1.8/2.0    1.8/2.0     (28, 15, 233, 782, 28, 28)
+//   z64  2.0/2.1    2.0/2.4    2.0/2.0    2.2/2.5    4.0/4.6    3.3/3.8     (32, 367, 23, 367, 367, 367)
+//   f32  1.2/1.1    1.0/1.0    0.8/0.6    3.3/3.3    1.2/1.1    1.2/1.1     (23, 13, 187, 188, 23, 23)
+//   z32  1.3/1.3    3.6/3.6    1.2/1.3    3.6/3.6    3.6/3.6    3.6/3.6     (23, 62, 20, 61, 62, 62)
+// I and K at large |x| and K at large orders and tiny x use most of the
+// condition allowance (e^x, nu log x).
 template <class T>
-struct tol;
-template <>
-struct tol<double> {
-    static constexpr double real[6] = {8, 8, 8, 8, 8, 8};
-    static constexpr double cplx[6] = {40, 40, 40, 40, 40, 40};
-};
-template <>
-struct tol<float> {
-    static constexpr double real[6] = {8, 8, 8, 8, 8, 8};
-    static constexpr double cplx[6] = {40, 40, 40, 40, 40, 40};
+struct tol {
+    static constexpr double real[6] = {6, 6, 8, 12, 6, 6};
+    static constexpr double cplx[6] = {8, 8, 8, 8, 12, 12};
 };
 
 std::vector<std::vector<double>> load(const char *name, size_t cols) {
@@ -80,7 +82,7 @@ template <class T>
 struct tally {
     std::string name;
     double limit;
-    double worst = 0, worst_nu = 0;
+    double worst = 0, worst_nu = 0, worst_raw = 0;  // worst_raw: in eps of the scale alone
     cd worst_at;
     int compared = 0, edges = 0, failed = 0;
 
@@ -119,14 +121,16 @@ struct tally {
         if (!(scale < max / 4 && scale > std::numeric_limits<T>::min() * 1e6)) return;
         const double unit = std::numeric_limits<T>::epsilon() * scale * (1 + std::fabs(nu) + std::abs(at));
         const double err = std::abs(got - want) / unit;
+        worst_raw = std::max(worst_raw, std::abs(got - want) / (std::numeric_limits<T>::epsilon() * scale));
         ++compared;
         if (err > worst || std::isnan(err)) worst = std::isnan(err) ? INFINITY : err, worst_nu = nu, worst_at = at;
         if (!(err <= limit)) fail(nu, at, got, want, ("error " + std::to_string(err) + " eps").c_str());
     }
     ~tally() {
-        std::printf("%-16s %5d points %4d out of range, worst %8.2f eps (1+|nu|+|x|) at nu=%g x=%g%+gi; "
-                    "tolerance %g\n",
-                    name.c_str(), compared, edges, worst, worst_nu, worst_at.real(), worst_at.imag(), limit);
+        std::printf("%-16s %5d points %4d out of range, worst %6.2f eps (1+|nu|+|x|) at nu=%g x=%g%+gi "
+                    "(tolerance %g); worst %.3g eps of the scale\n",
+                    name.c_str(), compared, edges, worst, worst_nu, worst_at.real(), worst_at.imag(), limit,
+                    worst_raw);
     }
 };
 

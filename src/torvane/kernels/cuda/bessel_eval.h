@@ -501,7 +501,10 @@ __device__ inline N ratio_cf(T nu, N x, T s, int *sign) {
     const N one = lift<N>(T(1)), xi = one / x;
     N f = lift<N>(tiny), c = f, d = lift<N>(T(0));
     int sg = 1;
-    for (int k = 1; k <= max_iter; ++k) {
+    // About |x| - nu steps where |x| > nu: only complex arguments below nu^2/2 go there.
+    const T ax = m_abs(x);
+    const int limit = max_iter + int(ax < T(1e9) ? T(2) * ax : T(2e9));
+    for (int k = 1; k <= limit; ++k) {
         TV_BESSEL_STEP();
         const N b = (T(2) * (nu + T(k))) * xi;
         const T a = k == 1 ? T(1) : s;

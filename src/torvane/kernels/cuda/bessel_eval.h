@@ -398,11 +398,7 @@ __device__ inline N value(const big<N> &b) {
     e = e > (1 << 30) ? (1 << 30) : e < -(1 << 30) ? -(1 << 30) : e;
     return scale2(m * m_exp(r), int(e));
 }
-template <class N>
-__device__ inline big<N> plain(N m) {
-    return {m, 0, lift<N>(typename real_of<N>::type(0))};
-}
-// Moves powers of two out of m while it is large (or small), into e.
+// The size that the rescaling of a recurrence tests: |m|, or |re| + |im|.
 template <class T>
 __device__ inline T magnitude(T m) {
     return m_abs(m);

@@ -19,9 +19,9 @@
 //   I  x^2 <= 4 (nu + 1): the power series (positive terms);
 //      sqrt(nu^2 + x^2) >= R_D: Debye's uniform expansion;
 //      otherwise the continued fraction for I_nu+1/I_nu and the Wronskian.
-//   K  sqrt(nu^2 + x^2) >= R_D: Debye's uniform expansion; otherwise Temme's
-//      series (x < 1) or his continued fraction (x >= 1) at mu and the
-//      recurrence up to nu.
+//   K  sqrt(nu^2 + x^2) >= R_D and x^2 > 4 (nu + 1): Debye's uniform
+//      expansion; otherwise Temme's series (x < 1) or his continued fraction
+//      (x >= 1) at mu and the recurrence up to nu.
 //   Exponentials are applied last, split into a power of two, so that a
 //   result overflows or underflows only where the value does.
 // Complex arguments: on the real and imaginary axes the real methods; off
@@ -822,8 +822,10 @@ __device__ inline ik_pair<T> ik_positive(T nu, T x, bool want_i, bool want_k) {
         i = value(power_series(nu, x, T(1)));
         if (!want_k) return {i, T(0)};
     }
+    // Debye's exponent nu eta grows as nu log(2 nu/x) for small x and carries
+    // its rounding into K: there Temme and the recurrence (nu steps) instead.
     big<T> bi, bk;
-    if (m_hypot(nu, x) >= konst<T>::r_debye())
+    if (m_hypot(nu, x) >= konst<T>::r_debye() && !series)
         ik_debye(nu, x, &bi, &bk);
     else
         ik_recurrence(nu, x, &bi, &bk, want_i && !series);

@@ -28,9 +28,10 @@
 // them I and K in the right half-plane: I by the power series where
 // |z|^2 <= nu + 1; below X0 Temme's series and continued fractions as for
 // real x; from X0 K by Hankel's expansion at mu and mu + 1 and the
-// recurrence up, I by the fraction for I_nu+1/I_nu (about |z| steps, below
-// nu^2/2) and the Wronskian; from nu^2/2 Hankel's expansion at nu (I with its
-// exponentially small part). K and I in the left half-plane by analytic continuation;
+// recurrence up, I by Debye's expansion (with the exponentially small part)
+// from |z| = 4 nu, below it by the fraction for I_nu+1/I_nu (under about
+// 4 nu steps) and the Wronskian; from nu^2/2 Hankel's expansion at nu (I
+// with its exponentially small part). K and I in the left half-plane by analytic continuation;
 // J and H1 in the upper half-plane from I and K at -iz, H1 directly, so that
 // it does not come from cancelling J + iY; the lower half-plane by
 // conjugation. Results are carried as a mantissa, a power of two and an
@@ -836,10 +837,56 @@ __device__ inline ik_pair<T> ik_positive(T nu, T x, bool want_i, bool want_k) {
 
 // ------------------------------------------------------------ I and K, complex w, Re w >= 0
 
+// Debye's expansions of I at a complex w in the right half-plane with
+// |w| >= 4 nu, far from the turning points +-i nu: R = sqrt(nu^2 + w^2) and
+// p = nu/R stay within |R| >= |w| sqrt(15)/4 and |p| <= 1/sqrt(15). I is
+// e^(nu eta) S+ / sqrt(2 pi R) and, in the upper half-plane, i e^(i nu pi)
+// e^(-nu eta) S- / sqrt(2 pi R), the part that K's expansion contributes and
+// that matters near the imaginary axis (mirrored in the lower half-plane).
+// Returned as the first term; the second is added as a value.
+template <class T>
+__device__ inline big<cx<T>> i_debye_parts(T nu, cx<T> w, big<cx<T>> *second) {
+    const cx<T> r = m_sqrt(mk(nu * nu, T(0)) + w * w), ri = T(1) / r, p = nu * ri, q = p * p;
+    const T *v = tables<T>::debye();
+    cx<T> sp = mk(T(0), T(0)), sm = sp, rk = mk(T(1), T(0));
+    int at = 0;
+    for (int n = 0; n < konst<T>::n_debye; ++n) {
+        TV_BESSEL_STEP();
+        cx<T> poly = mk(v[at + n], T(0));
+        for (int j = n - 1; j >= 0; --j) poly = poly * q + v[at + j];
+        at += n + 1;
+        const cx<T> t = poly * rk;
+        sp = sp + t;
+        sm = (n & 1) ? sm - t : sm + t;
+        rk = rk * ri;
+    }
+    // nu eta = w + d, the exact w apart (as for real x): the rounding of a
+    // large nu eta would cost its size in eps.
+    const cx<T> zero = mk(T(0), T(0));
+    const cx<T> d = nu == T(0) ? zero : (nu * nu) / (r + w) + nu * m_log(w / (nu + r));
+    const bool apart = m_abs(d.re) < T(0.5) * konst<T>::exp_max();
+    const cx<T> ed = apart ? m_exp(d) : mk(T(1), T(0)), a = apart ? w : w + d;
+    const cx<T> root = m_sqrt(T(2 * pi_d) * r);
+    const cx<T> ph = expipi(nu);
+    const cx<T> turn = w.im < T(0) ? -times_i(conj(ph)) : times_i(ph);
+    *second = {turn * sm / (root * ed), 0, -a};
+    return {sp * ed / root, 0, a};
+}
+template <class T>
+__device__ inline big<cx<T>> i_debye(T nu, cx<T> w) {
+    big<cx<T>> second;
+    big<cx<T>> first = i_debye_parts(nu, w, &second);
+    // The two parts apart until here: one may overflow where the other does not.
+    const cx<T> b = value(second);
+    const cx<T> a = value(first);
+    return {a + b, 0, mk(T(0), T(0))};
+}
+
 // I and K for X0 <= |w| < nu^2/2 in the right half-plane: Hankel's expansion
-// at mu and mu + 1 and K up to nu, the stable direction; I from the fraction
-// for I_nu+1/I_nu and the Wronskian (up from mu, I would lose e^(nu^2/|w|)
-// against K).
+// at mu and mu + 1 and K up to nu, the stable direction; I by Debye's
+// expansion where |w| >= 4 nu, else from the fraction for I_nu+1/I_nu (fewer
+// than about 4 nu steps) and the Wronskian (up from mu, I would lose
+// e^(nu^2/|w|) against K).
 template <class T>
 __device__ inline void ik_hankel_up(T nu, cx<T> w, big<cx<T>> *i, big<cx<T>> *k, bool want_i) {
     const int nl = int(m_rint(nu));
@@ -860,6 +907,10 @@ __device__ inline void ik_hankel_up(T nu, cx<T> w, big<cx<T>> *i, big<cx<T>> *k,
     }
     *k = {k0, e, -w};
     if (!want_i) return;
+    if (m_abs(w) >= T(4) * nu) {
+        *i = i_debye(nu, w);
+        return;
+    }
     int sign;
     const cx<T> q = ratio_cf(nu, w, T(1), &sign);
     *i = {mk(T(1), T(0)) / (w * (k1 + q * k0)), -e, w};

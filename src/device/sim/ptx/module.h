@@ -103,6 +103,8 @@ struct module {
     std::unique_ptr<unsigned char[]> vars;
     size_t var_bytes = 0;
     unsigned char *var_base = nullptr;  // aligned start within `vars`
+    // Module-level .global and .const variables by name: offset from var_base, bytes.
+    std::map<std::string, std::pair<uint64_t, uint64_t>> var_names;
     uint32_t shared_static = 0;         // bytes of .shared variables
     uint32_t shared_extern_align = 0;   // non-zero when an .extern .shared array exists
     int target = 0;                     // sm_XY as XY

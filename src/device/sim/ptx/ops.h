@@ -831,6 +831,7 @@ void h_shfl(thread &t, const insn &i);
 void h_vote(thread &t, const insn &i);
 void h_activemask(thread &t, const insn &i);
 void h_fence(thread &t, const insn &i);
+void h_tex(thread &t, const insn &i);  // texture.cpp
 void h_clock(thread &t, const insn &i);
 inline void h_nop(thread &, const insn &) {}
 

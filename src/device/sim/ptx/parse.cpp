@@ -475,6 +475,7 @@ struct parser {
         b.k = binding::var;
         b.off = uint32_t(off);
         declare(module_level, key, b, line);
+        if (module_level) m.var_names[key] = {off, elem * count};
     }
 
     void parse_init(std::vector<uint64_t> &out, std::vector<std::pair<size_t, std::pair<std::string, int64_t>>> &syms,
@@ -946,6 +947,8 @@ struct parser {
                 int64_t v = int64_t(number());
                 o.off += minus ? -v : v;
             }
+            // A texture fetch's coordinates: [object, {x, ...}].
+            if (accept(",")) o.elems.push_back(parse_operand(depth + 1));
             expect("]");
             return o;
         }
@@ -1094,6 +1097,7 @@ struct parser {
     // The base slot and offset of an address operand in space `sp`.
     void address(insn &n, const operand &a, int sp) {
         if (a.k != operand::addr) fail(a.line, "expected an address");
+        if (!a.elems.empty()) fail(a.line, "coordinates belong to texture fetches");
         n.imm = a.off;
         if (a.base->k == operand::imm) {
             n.o[4] = slot_zero;
@@ -1245,6 +1249,7 @@ struct parser {
         if (o == "exit") { count(in, 0); return emit(base_insn(&h_exit)); }
         if (o == "trap") { count(in, 0); return emit(base_insn(&h_trap)); }
         if (o == "membar" || o == "fence") return emit(base_insn(&h_fence));
+        if (o == "tex") return build_tex(in);
         if (o == "prefetch" || o == "prefetchu" || o == "pmevent" || o == "nanosleep") return emit(base_insn(&h_nop));
         if (o == "bar" || o == "barrier") return build_bar(in);
         if (o == "shfl") return build_shfl(in);
@@ -1378,6 +1383,29 @@ struct parser {
         if (has(in, "v4")) return 4;
         if (has(in, "v8")) fail(in.line, "eight-element vectors are not supported");
         return 1;
+    }
+
+    // tex.1d.v4.{f32,s32,u32}.s32 {d0, d1, d2, d3}, [object, {x}]: element
+    // fetches from linear memory, all that tex1Dfetch on a texture object makes.
+    void build_tex(inst &in) {
+        count(in, 2);
+        auto &ops = in.ops;
+        if (!has(in, "1d") || !has(in, "v4") || type(in, 0) != ty::s32)
+            fail(in.line, "only 1-D element fetches (tex.1d.v4.T.s32) are supported");
+        ty t = type(in, 1);
+        if (t != ty::f32 && t != ty::s32 && t != ty::u32) fail(in.line, "unsupported texture fetch type");
+        if (ops[0].k != operand::vec || ops[0].elems.size() != 4) fail(in.line, "tex needs four destinations");
+        const operand &a = ops[1];
+        if (a.k != operand::addr || a.base->k != operand::name || a.off != 0 || a.elems.size() != 1 ||
+            a.elems[0].k != operand::vec || a.elems[0].elems.size() != 1)
+            fail(in.line, "tex takes [object, {x}]");
+        insn n = base_insn(&h_tex);
+        for (unsigned k = 0; k < 4; ++k) n.o[k] = dst(ops[0].elems[k]);
+        ty rt;
+        n.o[4] = name_slot(a.base->id, in.line, &rt);
+        if (rt != ty::b64 && rt != ty::u64 && rt != ty::s64) fail(in.line, "a texture object is a 64-bit register");
+        n.o[5] = src(a.elems[0].elems[0], ty::s32);
+        emit(n);
     }
 
     void build_ld(inst &in) {

@@ -74,7 +74,9 @@ TEST_F(Driver, InvalidPtxIsRefusedWithTheLineNamed) {
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    add.f32 %r1, %r1;\n}\n", false, 7, "operands"},
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    @%r1 bra L;\nL:\n}\n", false, 7, "predicate"},
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    div.f32 %r1, %r1, %r1;\n}\n", false, 7, "rounding"},
-        {".shared .align 4 .b8 big[50000];\n.visible .entry kernel_main()\n{\n    ret;\n}\n", false, 1, "48 KiB"},
+        // Static shared memory counts per kernel: what it names.
+        {".shared .align 4 .b8 big[50000];\n.visible .entry kernel_main()\n{\n    .reg .b64 %rd<2>;\n"
+         "    mov.u64 %rd1, big;\n}\n", false, 5, "48 KiB"},
     };
     for (const bad_case &c : cases) {
         std::string text = c.whole ? std::string(c.body) : std::string(header) + c.body;

@@ -152,7 +152,7 @@ int check_config(const sim::device_desc &d, const sim::ptx::module &m, const sim
         grid[0] > max_grid_x || grid[1] > 65535 || grid[2] > 65535 || block[0] > 1024 ||
         block[1] > 1024 || block[2] > 64 || threads > 1024)
         return dev::err_invalid_configuration;
-    if (size_t(m.shared_extern_offset()) + shared_bytes > shared_limit) return dev::err_invalid_configuration;
+    if (size_t(f.shared_static) + shared_bytes > shared_limit) return dev::err_invalid_configuration;
     // Shapes the kernel was compiled for (__launch_bounds__, __maxnreg__ and the like).
     if ((f.maxntid && threads > f.maxntid) ||
         (f.reqntid[0] && (block[0] != f.reqntid[0] || block[1] != f.reqntid[1] || block[2] != f.reqntid[2])))

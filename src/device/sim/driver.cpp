@@ -321,7 +321,7 @@ int check_launch(const sim::device_desc &d, const sim::ptx::module &m, const sim
     if (f.maxntid && (unsigned long long)block.x * block.y * block.z > f.maxntid) return err_invalid_value;
     if (f.reqntid[0] && (block.x != f.reqntid[0] || block.y != f.reqntid[1] || block.z != f.reqntid[2]))
         return err_invalid_value;
-    if (size_t(m.shared_extern_offset()) + shared_bytes > max_shared) return err_invalid_value;
+    if (size_t(f.shared_static) + shared_bytes > max_shared) return err_invalid_value;
     if ((!params && param_bytes) || param_bytes < f.formal_bytes || param_bytes > 4096)
         return err_invalid_value;
     // Local memory and frames of a block's threads, all alive at once.

@@ -88,6 +88,7 @@ struct function {
     // Worst case of any call chain from here, found when the module links.
     uint32_t need_local = 0, need_frames = 0, need_depth = 0;
     bool recursive = false;
+    uint32_t shared_static = 0;  // an entry's: the static shared variables it and its callees name
     // Block shapes the entry declares: at most maxntid threads, exactly reqntid (0: none).
     uint32_t maxntid = 0, reqntid[3] = {0, 0, 0};
 

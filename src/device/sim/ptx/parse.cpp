@@ -268,6 +268,8 @@ struct parser {
     std::map<std::string, binding, std::less<>> globals;
     std::map<std::string, uint32_t, std::less<>> func_index;
     std::vector<pending_call> calls;
+    // Static shared variables each function names: offset, bytes.
+    std::map<std::string, std::set<std::pair<uint32_t, uint32_t>>> shared_refs;
     uint32_t shared_top = 0;
     bool have_version = false, have_target = false;
 
@@ -446,6 +448,7 @@ struct parser {
                 if (off + elem * count > 0x10000000) fail(line, "shared variables too large");
                 b.k = binding::shared;
                 b.off = uint32_t(off);
+                b.bytes = uint32_t(elem * count);
                 shared_top = uint32_t(off + elem * count);
                 m.shared_static = shared_top;
             }
@@ -851,7 +854,10 @@ struct parser {
         case binding::sreg: s = b->slot; break;
         case binding::depot: s = b->slot, sp = sp_local; break;
         case binding::param: s = const_slot(b->off), sp = sp_param; break;
-        case binding::shared: s = const_slot(b->off), sp = sp_shared; break;
+        case binding::shared:
+            s = const_slot(b->off), sp = sp_shared;
+            if (f) shared_refs[f->name].insert({b->off, b->bytes});
+            break;
         case binding::ext_shared:
             s = new_slot(0), sp = sp_shared;
             ext_fixups.push_back(s);
@@ -1951,7 +1957,27 @@ struct parser {
             for (uint32_t s : fx.vars) fn.init[s] = (fn.init[s] & ~(uint64_t(1) << 63)) + base;
             for (uint32_t s : fx.exts) fn.init[s] = (fn.init[s] & ~(uint64_t(1) << 62)) + m.shared_extern_offset();
         }
-        if (m.shared_static > 48 * 1024) fail(1, "shared variables exceed 48 KiB");
+        // The static shared memory of an entry is what it and its callees
+        // name: a module's kernels do not share theirs.
+        for (size_t k = 0; k < m.funcs.size(); ++k) {
+            function &fn = m.funcs[k];
+            if (!fn.entry) continue;
+            std::set<std::pair<uint32_t, uint32_t>> used;
+            std::vector<uint32_t> todo{uint32_t(k)};
+            std::set<uint32_t> seen{uint32_t(k)};
+            while (!todo.empty()) {
+                const function &g = m.funcs[todo.back()];
+                todo.pop_back();
+                auto r = shared_refs.find(g.name);
+                if (r != shared_refs.end()) used.insert(r->second.begin(), r->second.end());
+                for (uint32_t c : g.callees)
+                    if (seen.insert(c).second) todo.push_back(c);
+            }
+            uint64_t bytes = 0;
+            for (auto &u : used) bytes += u.second;
+            if (bytes > 48 * 1024) fail(fn.line, "shared variables of '" + fn.name + "' exceed 48 KiB");
+            fn.shared_static = uint32_t(bytes);
+        }
     }
 
     // Worst-case local bytes, frame bytes and depth of the call chains from `k`.

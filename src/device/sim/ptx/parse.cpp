@@ -1256,6 +1256,7 @@ struct parser {
         if (o == "trap") { count(in, 0); return emit(base_insn(&h_trap)); }
         if (o == "membar" || o == "fence") return emit(base_insn(&h_fence));
         if (o == "tex") return build_tex(in);
+        if (o == "match") return build_match(in);
         if (o == "prefetch" || o == "prefetchu" || o == "pmevent" || o == "nanosleep") return emit(base_insn(&h_nop));
         if (o == "bar" || o == "barrier") return build_bar(in);
         if (o == "shfl") return build_shfl(in);
@@ -1660,6 +1661,27 @@ struct parser {
         emit(n);
     }
 
+    // match.any.sync.bN d, a, mask;  match.all.sync.bN d[|p], a, mask;
+    void build_match(inst &in) {
+        count(in, 3);
+        auto &ops = in.ops;
+        const bool all = has(in, "all");
+        if (!has(in, "sync") || (!all && !has(in, "any"))) fail(in.line, "match needs .any or .all and .sync");
+        ty t = type(in);
+        if (bytes_of(t) != 4 && bytes_of(t) != 8) fail(in.line, "match compares 32- or 64-bit values");
+        insn n = base_insn(&h_match);
+        n.aux = uint8_t((all ? 1 : 0) | (bytes_of(t) == 8 ? 2 : 0));
+        n.o[0] = dst(ops[0]);
+        n.o[3] = sink_slot;
+        if (ops[0].has2) {
+            if (!all) fail(in.line, "only match.all sets a predicate");
+            n.o[3] = ops[0].slot2;
+        }
+        n.o[1] = src(ops[1], t);
+        n.o[2] = src(ops[2], ty::b32);
+        emit(n);
+    }
+
     void build_atom(inst &in, bool red) {
         auto &ops = in.ops;
         static const char *const names[] = {"add", "min", "max", "inc", "dec", "and", "or", "xor", "exch", "cas"};
@@ -1739,7 +1761,12 @@ struct parser {
             else if (o == "min") fo = f_min;
             else if (o == "max") fo = f_max;
             else if (o == "div") {
-                if (has(in, "approx") || has(in, "full")) {
+                if (has(in, "approx")) {
+                    n.fn = by_float(t, [](auto x) -> handler { return &h_funary<decltype(x), u_fast_div, rn>; });
+                    if (t != ty::f32) fail(in.line, "approximate division is single precision");
+                    return emit(n);
+                }
+                if (has(in, "full")) {
                     n.fn = by_float(t, [](auto x) -> handler { return &h_funary<decltype(x), u_approx_div, rn>; });
                     if (t != ty::f32) fail(in.line, "approximate division is single precision");
                     return emit(n);

@@ -172,6 +172,51 @@ TEST_F(Driver, LaunchLimitsAreCheckedAtTheLaunch) {
     device_free(out);
 }
 
+// A module's kernels do not share their static shared memory: two arrays of
+// 30000 bytes load, and each kernel's limit counts its own.
+TEST_F(Driver, StaticSharedMemoryIsEachKernelsOwn) {
+    const char *text = R"(.version 9.0
+.target sm_75
+.address_size 64
+.shared .align 4 .b8 a[30000];
+.shared .align 4 .b8 b[30000];
+.visible .entry first(.param .u64 out)
+{
+    .reg .b32 %r<2>;
+    .reg .b64 %rd<2>;
+    st.shared.u32 [a+29996], 5;
+    ld.shared.u32 %r1, [a+29996];
+    ld.param.u64 %rd1, [out];
+    st.global.u32 [%rd1], %r1;
+    ret;
+}
+.visible .entry second(.param .u64 out)
+{
+    .reg .b32 %r<2>;
+    .reg .b64 %rd<2>;
+    st.shared.u32 [b], 6;
+    ld.shared.u32 %r1, [b];
+    ld.param.u64 %rd1, [out];
+    st.global.u32 [%rd1+4], %r1;
+    ret;
+}
+)";
+    dev::drv_module m = nullptr;
+    ASSERT_EQ(dev::drv_module_load_data(&m, text), 0);
+    dev::drv_function f = nullptr, g = nullptr;
+    ASSERT_EQ(dev::drv_module_get_function(&f, m, "first"), 0);
+    ASSERT_EQ(dev::drv_module_get_function(&g, m, "second"), 0);
+    unsigned *out = device_alloc<unsigned>(2);
+    params p = params().ptr(out);
+    EXPECT_EQ(ptxtest::launch(f, dim3(1), dim3(1), 48 * 1024 - 30000, p), 0);
+    EXPECT_EQ(ptxtest::launch(g, dim3(1), dim3(1), 0, p), 0);
+    EXPECT_EQ(ptxtest::launch(g, dim3(1), dim3(1), 48 * 1024 - 30000 + 1, p), dev::err_invalid_value);
+    EXPECT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(from_device(out, 2), (std::vector<unsigned>{5, 6}));
+    device_free(out);
+    EXPECT_EQ(dev::drv_module_unload(m), 0);
+}
+
 TEST_F(Driver, DeclaredBlockShapesAreEnforced) {
     std::string body = std::string(std::strstr(fill, ".visible"));
     std::string bounded = std::string(header) + body.replace(body.find(")\n{"), 3, ") .maxntid 64, 1, 1\n{");

@@ -6,14 +6,17 @@
 
 #include "device/error_names.h"
 #include "device/sim/internal.h"
+#include "device/sim/ptx/module.h"
 #include "device/sim/ptx/texture.h"
 
 #include <cuda.h>
 #include <cudaTypedefs.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <vector>
 
 using namespace sim::detail;
 
@@ -180,14 +183,24 @@ CUresult x_cuModuleGetFunction(CUfunction *f, CUmodule module, const char *name)
                                                  reinterpret_cast<dev::drv_module>(module), name));
 }
 
-// Parameters come as one buffer through `extra` (what the seam passes);
-// the pointer array form needs the entry's parameter list, which the
-// simulated driver keeps to itself, and is refused.
+// Parameters come either as one pointer per parameter, laid out by the
+// entry's parameter list, or as one buffer through `extra` (what the seam
+// passes); not both.
 CUresult x_cuLaunchKernel(CUfunction f, unsigned gx, unsigned gy, unsigned gz, unsigned bx, unsigned by,
                           unsigned bz, unsigned shared_bytes, CUstream, void **params, void **extra) {
     const void *buffer = nullptr;
     size_t bytes = 0;
-    if (params) return CUDA_ERROR_NOT_SUPPORTED;
+    std::vector<unsigned char> block;
+    if (params && extra) return CUDA_ERROR_INVALID_VALUE;
+    if (params) {
+        if (int e = initialized()) return CUresult(e);
+        const std::vector<sim::ptx::param_rec> *formals = entry_params(reinterpret_cast<dev::drv_function>(f));
+        if (!formals) return f ? CUDA_ERROR_INVALID_HANDLE : CUDA_ERROR_INVALID_VALUE;
+        for (const sim::ptx::param_rec &p : *formals) block.resize(std::max<size_t>(block.size(), p.off + p.bytes));
+        for (size_t k = 0; k < formals->size(); ++k)
+            std::memcpy(block.data() + (*formals)[k].off, params[k], (*formals)[k].bytes);
+        buffer = block.data(), bytes = block.size();
+    }
     for (void **e = extra; e && *e != CU_LAUNCH_PARAM_END; e += 2) {
         if (e[0] == CU_LAUNCH_PARAM_BUFFER_POINTER) buffer = e[1];
         else if (e[0] == CU_LAUNCH_PARAM_BUFFER_SIZE && e[1]) bytes = *static_cast<size_t *>(e[1]);

@@ -74,6 +74,10 @@ TEST_F(Driver, InvalidPtxIsRefusedWithTheLineNamed) {
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    add.f32 %r1, %r1;\n}\n", false, 7, "operands"},
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    @%r1 bra L;\nL:\n}\n", false, 7, "predicate"},
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    div.f32 %r1, %r1, %r1;\n}\n", false, 7, "rounding"},
+        {".visible .entry kernel_main()\n{\n    .reg .b64 %rd<2>;\n    .reg .b32 %r<2>;\n    .reg .f32 %f<5>;\n"
+         "    tex.2d.v4.f32.s32 {%f1, %f2, %f3, %f4}, [%rd1, {%r1, %r1}];\n}\n", false, 9, "1-D element fetches", false},
+        {".visible .entry kernel_main()\n{\n    .reg .b64 %rd<2>;\n    .reg .b32 %r<2>;\n    .reg .f32 %f<5>;\n"
+         "    ld.global.f32 %f1, [%rd1, {%r1}];\n}\n", false, 9, "coordinates"},
         // Static shared memory counts per kernel: what it names.
         {".shared .align 4 .b8 big[50000];\n.visible .entry kernel_main()\n{\n    .reg .b64 %rd<2>;\n"
          "    mov.u64 %rd1, big;\n}\n", false, 5, "48 KiB"},

@@ -74,6 +74,10 @@ TEST_F(Driver, InvalidPtxIsRefusedWithTheLineNamed) {
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    add.f32 %r1, %r1;\n}\n", false, 7, "operands"},
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    @%r1 bra L;\nL:\n}\n", false, 7, "predicate"},
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    div.f32 %r1, %r1, %r1;\n}\n", false, 7, "rounding"},
+        {".visible .entry kernel_main()\n{\n    .reg .b64 %rd<2>;\n    .reg .b32 %r<2>;\n    .reg .f32 %f<5>;\n"
+         "    tex.2d.v4.f32.s32 {%f1, %f2, %f3, %f4}, [%rd1, {%r1, %r1}];\n}\n", false, 9, "1-D element fetches", false},
+        {".visible .entry kernel_main()\n{\n    .reg .b64 %rd<2>;\n    .reg .b32 %r<2>;\n    .reg .f32 %f<5>;\n"
+         "    ld.global.f32 %f1, [%rd1, {%r1}];\n}\n", false, 9, "coordinates"},
         {".shared .align 4 .b8 big[50000];\n.visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n"
          "    mov.u32 %r1, big;\n}\n", false, 5, "'kernel_main' exceed 48 KiB"},
     };
@@ -169,6 +173,51 @@ TEST_F(Driver, LaunchLimitsAreCheckedAtTheLaunch) {
     EXPECT_EQ(ptxtest::launch(f, dim3(1), dim3(4), 48 * 1024, p), 0);
     EXPECT_EQ(dev::synchronize(), 0);
     device_free(out);
+}
+
+// A module's kernels do not share their static shared memory: two arrays of
+// 30000 bytes load, and each kernel's limit counts its own.
+TEST_F(Driver, StaticSharedMemoryIsEachKernelsOwn) {
+    const char *text = R"(.version 9.0
+.target sm_75
+.address_size 64
+.shared .align 4 .b8 a[30000];
+.shared .align 4 .b8 b[30000];
+.visible .entry first(.param .u64 out)
+{
+    .reg .b32 %r<2>;
+    .reg .b64 %rd<2>;
+    st.shared.u32 [a+29996], 5;
+    ld.shared.u32 %r1, [a+29996];
+    ld.param.u64 %rd1, [out];
+    st.global.u32 [%rd1], %r1;
+    ret;
+}
+.visible .entry second(.param .u64 out)
+{
+    .reg .b32 %r<2>;
+    .reg .b64 %rd<2>;
+    st.shared.u32 [b], 6;
+    ld.shared.u32 %r1, [b];
+    ld.param.u64 %rd1, [out];
+    st.global.u32 [%rd1+4], %r1;
+    ret;
+}
+)";
+    dev::drv_module m = nullptr;
+    ASSERT_EQ(dev::drv_module_load_data(&m, text), 0);
+    dev::drv_function f = nullptr, g = nullptr;
+    ASSERT_EQ(dev::drv_module_get_function(&f, m, "first"), 0);
+    ASSERT_EQ(dev::drv_module_get_function(&g, m, "second"), 0);
+    unsigned *out = device_alloc<unsigned>(2);
+    params p = params().ptr(out);
+    EXPECT_EQ(ptxtest::launch(f, dim3(1), dim3(1), 48 * 1024 - 30000, p), 0);
+    EXPECT_EQ(ptxtest::launch(g, dim3(1), dim3(1), 0, p), 0);
+    EXPECT_EQ(ptxtest::launch(g, dim3(1), dim3(1), 48 * 1024 - 30000 + 1, p), dev::err_invalid_value);
+    EXPECT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(from_device(out, 2), (std::vector<unsigned>{5, 6}));
+    device_free(out);
+    EXPECT_EQ(dev::drv_module_unload(m), 0);
 }
 
 TEST_F(Driver, DeclaredBlockShapesAreEnforced) {

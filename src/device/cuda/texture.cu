@@ -186,7 +186,10 @@ int bind_texture(size_t *offset, texture_ref &ref, const void *ptr, size_t bytes
 
     const driver_api *d = driver();
     device_handle h{object, int(elements)};
-    if (int e = cudaMemcpyToSymbol(ref.symbol, &h, sizeof h, 0, cudaMemcpyHostToDevice)) {
+    // As a const void *: the runtime's template overload would take the
+    // address of the pointer member itself for the symbol.
+    if (int e = cudaMemcpyToSymbol(static_cast<const void *>(ref.symbol), &h, sizeof h, 0,
+                                   cudaMemcpyHostToDevice)) {
         if (d) d->cuTexObjectDestroy(object);  // no kernel has seen it
         return e;
     }

@@ -399,3 +399,15 @@ int staging::with_staged(drv_function function, const step_fn &step, staging::ca
 const char *drv_error_name(int code) { return known_driver_error_name(code); }
 
 }  // namespace dev
+
+// The parameter list of a live function handle, for launches that pass
+// one pointer per parameter; null for a dead handle.
+const std::vector<sim::ptx::param_rec> *sim::detail::entry_params(dev::drv_function f) {
+    std::lock_guard<std::mutex> lock(G().m);
+    if (!f || !live_functions.count(f)) return nullptr;
+    return &f->module->code->funcs[f->index].formals;
+}
+
+namespace dev {
+
+}  // namespace dev

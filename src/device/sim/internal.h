@@ -124,6 +124,13 @@ void free_all_memory();  // with G().m held
 // Keeps a context record that no longer works until reset() (G().m held).
 void retire_context(dev::drv_context_rec *ctx);
 
+}  // namespace detail
+namespace ptx { struct param_rec; }
+namespace detail {
+// The parameters (offset, bytes) of a live driver function handle, or null
+// (driver.cpp).
+const std::vector<ptx::param_rec> *entry_params(dev::drv_function f);
+
 // Kernel execution (scheduler.cpp).
 struct launch_job {
     const void *kernel;

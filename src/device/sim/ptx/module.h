@@ -126,6 +126,8 @@ struct module {
     size_t var_bytes = 0;
     unsigned char *var_base = nullptr;  // aligned start within `vars`
     std::vector<shared_var> shared_vars;  // .shared variables; each entry has its own layout
+    // Module-level .global and .const variables by name: offset from var_base, bytes.
+    std::map<std::string, std::pair<uint64_t, uint64_t>> var_names;
     uint32_t shared_extern_align = 0;   // non-zero when an .extern .shared array exists
     int target = 0;                     // sm_XY as XY
     bool bar_red = false;               // uses barrier reductions (their counters follow the shared memory)

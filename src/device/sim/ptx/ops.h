@@ -580,7 +580,7 @@ void h_fbin(thread &t, const insn &i) {
 }
 
 enum funary : int {
-    u_abs, u_neg, u_sqrt, u_rsqrt, u_rcp, u_sin, u_cos, u_lg2, u_ex2, u_tanh, u_copysign, u_approx_div
+    u_abs, u_neg, u_sqrt, u_rsqrt, u_rcp, u_sin, u_cos, u_lg2, u_ex2, u_tanh, u_copysign, u_approx_div, u_fast_div
 };
 
 // Approximate forms compute in double precision and round: within every
@@ -611,6 +611,16 @@ void h_funary(thread &t, const insn &i) {
     case u_lg2: r = F(std::log2(double(a))); break;
     case u_ex2: r = F(std::exp2(double(a))); break;
     case u_tanh: r = F(std::tanh(double(a))); break;
+    case u_fast_div: {
+        // a * (1 / b), the reciprocal flushed to zero beyond 2^126: zero,
+        // or NaN for an infinite a.
+        F b = input<F>(t, i, i.o[2]);
+        if (std::isfinite(b) && std::fabs(double(b)) > 0x1p126)
+            r = std::isinf(a) ? std::numeric_limits<F>::quiet_NaN() : F(std::signbit(a) != std::signbit(b) ? -0.0 : 0.0);
+        else
+            r = F(double(a) / double(b));
+        break;
+    }
     default: r = F(double(a) / double(input<F>(t, i, i.o[2]))); break;
     }
     output<F>(t, i, r);
@@ -848,6 +858,8 @@ void h_shfl(thread &t, const insn &i);
 void h_vote(thread &t, const insn &i);
 void h_activemask(thread &t, const insn &i);
 void h_fence(thread &t, const insn &i);
+void h_tex(thread &t, const insn &i);  // texture.cpp
+void h_match(thread &t, const insn &i);  // match.cpp
 void h_clock(thread &t, const insn &i);
 inline void h_nop(thread &, const insn &) {}
 

@@ -473,6 +473,7 @@ struct parser {
         b.k = binding::var;
         b.off = uint32_t(off);
         declare(module_level, key, b, line);
+        if (module_level) m.var_names[key] = {off, elem * count};
     }
 
     void parse_init(std::vector<uint64_t> &out, std::vector<std::pair<size_t, std::pair<std::string, int64_t>>> &syms,
@@ -948,6 +949,8 @@ struct parser {
                 int64_t v = int64_t(number());
                 o.off += minus ? -v : v;
             }
+            // A texture fetch's coordinates: [object, {x, ...}].
+            if (accept(",")) o.elems.push_back(parse_operand(depth + 1));
             expect("]");
             return o;
         }
@@ -1101,6 +1104,7 @@ struct parser {
     // The base slot and offset of an address operand in space `sp`.
     void address(insn &n, const operand &a, int sp) {
         if (a.k != operand::addr) fail(a.line, "expected an address");
+        if (!a.elems.empty()) fail(a.line, "coordinates belong to texture fetches");
         n.imm = a.off;
         if (a.base->k == operand::imm) {
             n.o[4] = slot_zero;
@@ -1252,6 +1256,8 @@ struct parser {
         if (o == "exit") { count(in, 0); return emit(base_insn(&h_exit)); }
         if (o == "trap") { count(in, 0); return emit(base_insn(&h_trap)); }
         if (o == "membar" || o == "fence") return emit(base_insn(&h_fence));
+        if (o == "tex") return build_tex(in);
+        if (o == "match") return build_match(in);
         if (o == "prefetch" || o == "prefetchu" || o == "pmevent" || o == "nanosleep") return emit(base_insn(&h_nop));
         if (o == "bar" || o == "barrier") return build_bar(in);
         if (o == "shfl") return build_shfl(in);
@@ -1385,6 +1391,29 @@ struct parser {
         if (has(in, "v4")) return 4;
         if (has(in, "v8")) fail(in.line, "eight-element vectors are not supported");
         return 1;
+    }
+
+    // tex.1d.v4.{f32,s32,u32}.s32 {d0, d1, d2, d3}, [object, {x}]: element
+    // fetches from linear memory, all that tex1Dfetch on a texture object makes.
+    void build_tex(inst &in) {
+        count(in, 2);
+        auto &ops = in.ops;
+        if (!has(in, "1d") || !has(in, "v4") || type(in, 0) != ty::s32)
+            fail(in.line, "only 1-D element fetches (tex.1d.v4.T.s32) are supported");
+        ty t = type(in, 1);
+        if (t != ty::f32 && t != ty::s32 && t != ty::u32) fail(in.line, "unsupported texture fetch type");
+        if (ops[0].k != operand::vec || ops[0].elems.size() != 4) fail(in.line, "tex needs four destinations");
+        const operand &a = ops[1];
+        if (a.k != operand::addr || a.base->k != operand::name || a.off != 0 || a.elems.size() != 1 ||
+            a.elems[0].k != operand::vec || a.elems[0].elems.size() != 1)
+            fail(in.line, "tex takes [object, {x}]");
+        insn n = base_insn(&h_tex);
+        for (unsigned k = 0; k < 4; ++k) n.o[k] = dst(ops[0].elems[k]);
+        ty rt;
+        n.o[4] = name_slot(a.base->id, in.line, &rt);
+        if (rt != ty::b64 && rt != ty::u64 && rt != ty::s64) fail(in.line, "a texture object is a 64-bit register");
+        n.o[5] = src(a.elems[0].elems[0], ty::s32);
+        emit(n);
     }
 
     void build_ld(inst &in) {
@@ -1641,6 +1670,27 @@ struct parser {
         emit(n);
     }
 
+    // match.any.sync.bN d, a, mask;  match.all.sync.bN d[|p], a, mask;
+    void build_match(inst &in) {
+        count(in, 3);
+        auto &ops = in.ops;
+        const bool all = has(in, "all");
+        if (!has(in, "sync") || (!all && !has(in, "any"))) fail(in.line, "match needs .any or .all and .sync");
+        ty t = type(in);
+        if (bytes_of(t) != 4 && bytes_of(t) != 8) fail(in.line, "match compares 32- or 64-bit values");
+        insn n = base_insn(&h_match);
+        n.aux = uint8_t((all ? 1 : 0) | (bytes_of(t) == 8 ? 2 : 0));
+        n.o[0] = dst(ops[0]);
+        n.o[3] = sink_slot;
+        if (ops[0].has2) {
+            if (!all) fail(in.line, "only match.all sets a predicate");
+            n.o[3] = ops[0].slot2;
+        }
+        n.o[1] = src(ops[1], t);
+        n.o[2] = src(ops[2], ty::b32);
+        emit(n);
+    }
+
     void build_atom(inst &in, bool red) {
         auto &ops = in.ops;
         static const char *const names[] = {"add", "min", "max", "inc", "dec", "and", "or", "xor", "exch", "cas"};
@@ -1720,7 +1770,12 @@ struct parser {
             else if (o == "min") fo = f_min;
             else if (o == "max") fo = f_max;
             else if (o == "div") {
-                if (has(in, "approx") || has(in, "full")) {
+                if (has(in, "approx")) {
+                    n.fn = by_float(t, [](auto x) -> handler { return &h_funary<decltype(x), u_fast_div, rn>; });
+                    if (t != ty::f32) fail(in.line, "approximate division is single precision");
+                    return emit(n);
+                }
+                if (has(in, "full")) {
                     n.fn = by_float(t, [](auto x) -> handler { return &h_funary<decltype(x), u_approx_div, rn>; });
                     if (t != ty::f32) fail(in.line, "approximate division is single precision");
                     return emit(n);

@@ -89,6 +89,11 @@ struct fiber : thread_rec {
     // Race checker: collectives this lane took part in, and at completion
     // the parity of each group lane's release object.
     unsigned collectives, parities;
+    // The last atomic or load it yielded at, and whether it found there what
+    // it had found the time before (a spin, not progress).
+    const void *spin_addr;
+    unsigned long long spin_value;
+    bool spun;
 #if SIM_ASAN
     void *fake_stack;
 #endif
@@ -610,8 +615,8 @@ bool wait_for_others(executor &ex, launch_job &job, unsigned rounds) {
     }
     if (job.fault.load(std::memory_order_relaxed)) return false;
     if (rounds > 64) {
-        if (rounds < 1024) sched_yield();
-        else std::this_thread::sleep_for(std::chrono::microseconds(rounds < 4096 ? 50 : 1000));
+        if (rounds < 4096) sched_yield();
+        else std::this_thread::sleep_for(std::chrono::microseconds(rounds < 65536 ? 50 : 1000));
     }
     if (rounds % 256 != 0) return true;
     grow_grid(job);
@@ -672,6 +677,8 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
         f.idx = uint3{i % bd.x, (i / bd.x) % bd.y, i / (bd.x * bd.y)};
         f.state = st_ready;
         f.collectives = 0;
+        f.spin_addr = nullptr;
+        f.spun = false;
         f.ctx = bctx::make_fcontext(f.stack_lo + stack_bytes, stack_bytes, &fiber_entry);
     }
     ex.perm.resize(n);
@@ -733,7 +740,7 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
             case st_deferred: ex.deferred.push_back(i); break;
             default: break;
             }
-            progressed |= f->state != st_deferred;
+            progressed |= f->state != st_deferred || !f->spun;
             if (f->state == st_fault || !ex.error.empty()) {
                 if (!ex.error.empty()) report_fault(ex, ex.error);
                 ex.error.clear();
@@ -1144,9 +1151,12 @@ unsigned long long warp_op(unsigned mask, int mode, unsigned long long value, in
     return f->result;
 }
 
-void spin_yield() {
+void spin_yield(const void *addr, unsigned long long value) {
     fiber *f = static_cast<fiber *>(tl_exec.cur);
     if (!f) return;
+    f->spun = addr && addr == f->spin_addr && value == f->spin_value;
+    f->spin_addr = addr;
+    f->spin_value = value;
     f->state = st_deferred;
     yield(tl_ex, f);
 }

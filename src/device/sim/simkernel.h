@@ -70,8 +70,9 @@ SIM_API unsigned long long warp_op(unsigned mask, int mode, unsigned long long v
 // can go no further (the lanes converged there).
 SIM_API unsigned active_mask(const char *site = nullptr);
 // An atomic that left memory as it was may be a spin-wait: the thread lets
-// the other threads of its block run first (a no-op outside a kernel).
-SIM_API void spin_yield();
+// the other threads of its block run first (a no-op outside a kernel). It
+// spins when it finds at `addr` what it found there the last time.
+SIM_API void spin_yield(const void *addr = nullptr, unsigned long long value = 0);
 // Null, or inside (or one past the end of) a live device block or pinned block.
 SIM_API bool device_pointer_ok(const void *p);
 
@@ -230,8 +231,8 @@ SIM_REDUCE(reduce_xor_at, unsigned, red_xor)
 // ------------------------------------------------------------ atomics
 
 template <typename T>
-inline T sim_spun_(T old, T next) {
-    if (std::memcmp(&old, &next, sizeof(T)) == 0) ::sim::detail::spin_yield();
+inline T sim_spun_(const T *addr, T old, T next) {
+    if (std::memcmp(&old, &next, sizeof(T)) == 0) ::sim::detail::spin_yield(addr, ::sim::detail::value_bits(old));
     return old;
 }
 template <typename T>
@@ -243,16 +244,16 @@ inline T sim_atomic_update_(T *addr, T (*f)(T, T), T val) {
         next = f(old, val);
     } while (!__atomic_compare_exchange(addr, &old, &next, false, __ATOMIC_SEQ_CST,
                                         __ATOMIC_RELAXED));
-    return sim_spun_(old, next);
+    return sim_spun_(addr, old, next);
 }
 
 #define SIM_ATOMIC_INT_OPS(T)                                                                   \
-    inline T atomicAdd(T *a, T v) { T o = __atomic_fetch_add(a, v, __ATOMIC_SEQ_CST); return sim_spun_(o, static_cast<T>(o + v)); } \
-    inline T atomicSub(T *a, T v) { T o = __atomic_fetch_sub(a, v, __ATOMIC_SEQ_CST); return sim_spun_(o, static_cast<T>(o - v)); } \
-    inline T atomicExch(T *a, T v) { return sim_spun_(__atomic_exchange_n(a, v, __ATOMIC_SEQ_CST), v); }     \
-    inline T atomicAnd(T *a, T v) { T o = __atomic_fetch_and(a, v, __ATOMIC_SEQ_CST); return sim_spun_(o, static_cast<T>(o & v)); } \
-    inline T atomicOr(T *a, T v) { T o = __atomic_fetch_or(a, v, __ATOMIC_SEQ_CST); return sim_spun_(o, static_cast<T>(o | v)); } \
-    inline T atomicXor(T *a, T v) { T o = __atomic_fetch_xor(a, v, __ATOMIC_SEQ_CST); return sim_spun_(o, static_cast<T>(o ^ v)); } \
+    inline T atomicAdd(T *a, T v) { T o = __atomic_fetch_add(a, v, __ATOMIC_SEQ_CST); return sim_spun_(a, o, static_cast<T>(o + v)); } \
+    inline T atomicSub(T *a, T v) { T o = __atomic_fetch_sub(a, v, __ATOMIC_SEQ_CST); return sim_spun_(a, o, static_cast<T>(o - v)); } \
+    inline T atomicExch(T *a, T v) { return sim_spun_(a, __atomic_exchange_n(a, v, __ATOMIC_SEQ_CST), v); }     \
+    inline T atomicAnd(T *a, T v) { T o = __atomic_fetch_and(a, v, __ATOMIC_SEQ_CST); return sim_spun_(a, o, static_cast<T>(o & v)); } \
+    inline T atomicOr(T *a, T v) { T o = __atomic_fetch_or(a, v, __ATOMIC_SEQ_CST); return sim_spun_(a, o, static_cast<T>(o | v)); } \
+    inline T atomicXor(T *a, T v) { T o = __atomic_fetch_xor(a, v, __ATOMIC_SEQ_CST); return sim_spun_(a, o, static_cast<T>(o ^ v)); } \
     inline T atomicMin(T *a, T v) {                                                             \
         return sim_atomic_update_<T>(a, [](T o, T x) { return x < o ? x : o; }, v);             \
     }                                                                                           \
@@ -262,7 +263,7 @@ inline T sim_atomic_update_(T *addr, T (*f)(T, T), T val) {
     inline T atomicCAS(T *a, T compare, T v) {                                                  \
         T expected = compare;                                                                   \
         bool swapped = __atomic_compare_exchange_n(a, &expected, v, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST); \
-        if (!swapped || compare == v) ::sim::detail::spin_yield();                              \
+        if (!swapped || compare == v) ::sim::detail::spin_yield(a, (unsigned long long)expected); \
         return expected;                                                                        \
     }
 SIM_ATOMIC_INT_OPS(int)
@@ -280,7 +281,7 @@ inline double atomicAdd(double *a, double v) {
 inline float atomicExch(float *a, float v) {
     float old;
     __atomic_exchange(a, &v, &old, __ATOMIC_SEQ_CST);
-    return sim_spun_(old, v);
+    return sim_spun_(a, old, v);
 }
 inline unsigned atomicInc(unsigned *a, unsigned limit) {
     return sim_atomic_update_<unsigned>(a, [](unsigned o, unsigned l) { return o >= l ? 0u : o + 1; },

@@ -222,8 +222,8 @@ bool global_ok_slow(thread &t, uintptr_t a, unsigned bytes) {
     return true;
 }
 
-void spin(thread &t) {
-    detail::spin_yield();
+void spin(thread &t, uint64_t addr, uint64_t value) {
+    detail::spin_yield(reinterpret_cast<const void *>(uintptr_t(addr)), value);
     check_abort(t);
 }
 

@@ -63,8 +63,9 @@ void memory_fault(thread &t, const insn &i, int code, const char *space, uint64_
                   unsigned bytes);
 bool global_ok_slow(thread &t, uintptr_t a, unsigned bytes);
 void check_abort(thread &t);
-// A thread that may be spinning lets the other threads run first.
-void spin(thread &t);
+// A thread that may be spinning (it found `value` at `addr`) lets the other
+// threads run first.
+void spin(thread &t, uint64_t addr, uint64_t value);
 
 enum space : int { sp_generic, sp_global, sp_shared, sp_local, sp_param, sp_const };
 
@@ -165,7 +166,7 @@ void h_ld_watch(thread &t, const insn &i) {
     h_ld<SP, B, 1, S>(t, i);
     if (t.stop) return;
     const uint64_t v = t.r[i.o[0]];
-    if (a == t.spin_addr && v == t.spin_value) spin(t);
+    if (a == t.spin_addr && v == t.spin_value) spin(t, a, v);
     t.spin_addr = a;
     t.spin_value = v;
 }
@@ -833,7 +834,7 @@ void h_atom(thread &t, const insn &i) {
         }
     }
     // One that left memory as it was may be a spin-wait (a failed compare-and-swap).
-    if (oldb == newb) spin(t);
+    if (oldb == newb) spin(t, uint64_t(reinterpret_cast<uintptr_t>(p)), uint64_t(oldb));
     if (!i.aux) {
         T old;
         std::memcpy(&old, &oldb, sizeof old);

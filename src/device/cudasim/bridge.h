@@ -32,6 +32,10 @@ int cudasim_device_attribute(int *value, int attribute, int device);
 // The calling thread's runtime context is in place and not broken; 0 or the error, pending.
 int cudasim_runtime_ready();
 
+// The allocation that holds `p`: its start, bytes, device ordinal (-1 for
+// pinned host memory) and whether the device can address it; false for none.
+bool cudasim_allocation(const void *p, uintptr_t *start, size_t *bytes, int *device, bool *mapped);
+
 // Registration of the modules nvcc embeds in host code.
 void *cudasim_register_fatbin(const void *wrapper);
 void cudasim_register_function(void *module, const void *host_fun, const char *name);

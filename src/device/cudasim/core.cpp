@@ -144,15 +144,16 @@ int runtime_device(int *device) {
 }
 
 // Runtime-side limits of a launch, as a device of this capability has them.
-int check_config(const sim::device_desc &d, const sim::ptx::module &m, const sim::ptx::function &f,
-                 const unsigned grid[3], const unsigned block[3], size_t shared_bytes) {
-    const unsigned long long max_grid_x = d.major >= 3 ? 0x7fffffffull : 65535;
+int check_config(const sim::device_desc &d, const sim::ptx::function &f, const unsigned grid[3],
+                 const unsigned block[3], size_t shared_bytes) {
+    const sim::detail::device_limits l = sim::detail::limits_of(d);
     const unsigned long long threads = (unsigned long long)block[0] * block[1] * block[2];
     if (!grid[0] || !grid[1] || !grid[2] || !block[0] || !block[1] || !block[2] ||
-        grid[0] > max_grid_x || grid[1] > 65535 || grid[2] > 65535 || block[0] > 1024 ||
-        block[1] > 1024 || block[2] > 64 || threads > 1024)
+        grid[0] > l.max_grid[0] || grid[1] > l.max_grid[1] || grid[2] > l.max_grid[2] ||
+        block[0] > l.max_block[0] || block[1] > l.max_block[1] || block[2] > l.max_block[2] ||
+        threads > l.max_threads)
         return dev::err_invalid_configuration;
-    if (size_t(f.shared_static) + shared_bytes > shared_limit) return dev::err_invalid_configuration;
+    if (size_t(f.shared_static) + shared_bytes > l.max_shared) return dev::err_invalid_configuration;
     // Shapes the kernel was compiled for (__launch_bounds__, __maxnreg__ and the like).
     if ((f.maxntid && threads > f.maxntid) ||
         (f.reqntid[0] && (block[0] != f.reqntid[0] || block[1] != f.reqntid[1] || block[2] != f.reqntid[2])))
@@ -177,6 +178,22 @@ std::set<event_rec *> live_events;
 }  // namespace
 
 // ------------------------------------------------------------ the bridge
+
+bool cudasim_allocation(const void *p, uintptr_t *start, size_t *bytes, int *device, bool *mapped) {
+    std::lock_guard<std::mutex> lock(G().m);
+    const auto &blocks = G().blocks;
+    const uintptr_t a = reinterpret_cast<uintptr_t>(p);
+    auto it = blocks.upper_bound(a);
+    if (it == blocks.begin()) return false;
+    --it;
+    const sim::detail::mem_block &b = it->second;
+    if (a - it->first >= b.bytes) return false;
+    *start = it->first;
+    *bytes = b.bytes;
+    *device = b.pinned ? -1 : b.device;
+    *mapped = !b.pinned || b.mapped;
+    return true;
+}
 
 extern "C" {
 
@@ -294,7 +311,7 @@ int cudasim_launch(void *kernel, const unsigned grid[3], const unsigned block[3]
         std::lock_guard<std::mutex> lock(G().m);
         d = G().devices[size_t(device)];
     }
-    if (int e = check_config(d, *m, f, grid, block, shared_bytes)) {
+    if (int e = check_config(d, f, grid, block, shared_bytes)) {
         std::lock_guard<std::mutex> lock(G().m);
         ++G().stats.refused_launches;
         return fail(e);
@@ -305,7 +322,9 @@ int cudasim_launch(void *kernel, const unsigned grid[3], const unsigned block[3]
     for (size_t p = 0; p < f.formals.size(); ++p)
         std::memcpy(params.data() + f.formals[p].off, args[p], f.formals[p].bytes);
     sim::ptx::grid_shape shape{{grid[0], grid[1], grid[2]}, {block[0], block[1], block[2]},
-                               unsigned(shared_bytes), device};
+                               unsigned(shared_bytes), device,
+                               sim::detail::resident_blocks(d, (unsigned long long)block[0] * block[1] * block[2],
+                                                            f.shared_static + shared_bytes)};
     stream_enter();
     int fault = sim::ptx::run(*m, f, shape, params.data(), params.size());
     stream_leave();

@@ -44,7 +44,7 @@ bool attribute(int attr, const sim::device_desc &d, int *value) {
     case CU_DEVICE_ATTRIBUTE_MAX_GRID_DIM_X: *value = kepler ? 0x7fffffff : 65535; return true;
     case CU_DEVICE_ATTRIBUTE_MAX_GRID_DIM_Y:
     case CU_DEVICE_ATTRIBUTE_MAX_GRID_DIM_Z: *value = 65535; return true;
-    case CU_DEVICE_ATTRIBUTE_MAX_SHARED_MEMORY_PER_BLOCK: *value = int(shared_limit); return true;
+    case CU_DEVICE_ATTRIBUTE_MAX_SHARED_MEMORY_PER_BLOCK: *value = int(sim::detail::limits_of(d).max_shared); return true;
     case CU_DEVICE_ATTRIBUTE_TOTAL_CONSTANT_MEMORY: *value = 65536; return true;
     case CU_DEVICE_ATTRIBUTE_WARP_SIZE: *value = 32; return true;
     case CU_DEVICE_ATTRIBUTE_MAX_PITCH: *value = 0x7fffffff; return true;
@@ -65,7 +65,7 @@ bool attribute(int attr, const sim::device_desc &d, int *value) {
     case CU_DEVICE_ATTRIBUTE_COMPUTE_CAPABILITY_MINOR: *value = d.minor; return true;
     case CU_DEVICE_ATTRIBUTE_MAX_SHARED_MEMORY_PER_MULTIPROCESSOR: *value = 65536; return true;
     case CU_DEVICE_ATTRIBUTE_MAX_REGISTERS_PER_MULTIPROCESSOR: *value = 65536; return true;
-    case CU_DEVICE_ATTRIBUTE_MAX_SHARED_MEMORY_PER_BLOCK_OPTIN: *value = int(shared_limit); return true;
+    case CU_DEVICE_ATTRIBUTE_MAX_SHARED_MEMORY_PER_BLOCK_OPTIN: *value = int(sim::detail::limits_of(d).max_shared); return true;
     default: return false;
     }
 }
@@ -241,6 +241,20 @@ CUresult x_cuEventDestroy(CUevent event) {
     return cudasim_event_delete(event) ? CUDA_SUCCESS : CUDA_ERROR_INVALID_HANDLE;
 }
 
+CUresult x_cuMemGetAddressRange(CUdeviceptr *base, size_t *size, CUdeviceptr dptr) {
+    if (int e = initialized()) return CUresult(e);
+    uintptr_t start = 0;
+    size_t bytes = 0;
+    int device = 0;
+    bool mapped = false;
+    if (!cudasim_allocation(reinterpret_cast<const void *>(dptr), &start, &bytes, &device, &mapped) ||
+        device < 0)
+        return CUDA_ERROR_NOT_FOUND;
+    if (base) *base = CUdeviceptr(start);
+    if (size) *size = bytes;
+    return CUDA_SUCCESS;
+}
+
 CUresult x_cuTexObjectDestroy(CUtexObject object) {
     if (int e = initialized()) return CUresult(e);
     return sim::ptx::tex_destroy(object) ? CUDA_SUCCESS : CUDA_ERROR_INVALID_VALUE;
@@ -266,7 +280,7 @@ const entry entries[] = {
     CUDASIM_ENTRY(cuLaunchKernel, 4000), CUDASIM_ENTRY(cuGetErrorName, 6000),
     CUDASIM_ENTRY(cuEventCreate, 2000), CUDASIM_ENTRY(cuEventRecord, 2000),
     CUDASIM_ENTRY(cuEventQuery, 2000), CUDASIM_ENTRY(cuEventDestroy, 4000),
-    CUDASIM_ENTRY(cuTexObjectDestroy, 5000),
+    CUDASIM_ENTRY(cuTexObjectDestroy, 5000), CUDASIM_ENTRY(cuMemGetAddressRange, 3020),
 };
 #undef CUDASIM_ENTRY
 

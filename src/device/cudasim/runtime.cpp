@@ -55,6 +55,29 @@ cudaError_t cudaDeviceGetAttribute(int *value, cudaDeviceAttr attr, int device) 
 
 // ------------------------------------------------------------ memory
 
+// Memory the runtime does not know is "unregistered", not an error.
+cudaError_t cudaPointerGetAttributes(cudaPointerAttributes *attr, const void *ptr) {
+    if (int e = cudasim_runtime_ready()) return cudaError_t(e);
+    if (!attr) return cudaError_t(cudasim_fail(cudaErrorInvalidValue));
+    *attr = {};
+    uintptr_t start = 0;
+    size_t bytes = 0;
+    int device = 0;
+    bool mapped = false;
+    if (!cudasim_allocation(ptr, &start, &bytes, &device, &mapped)) return cudaSuccess;
+    if (device >= 0) {
+        attr->type = cudaMemoryTypeDevice;
+        attr->device = device;
+        attr->devicePointer = const_cast<void *>(ptr);
+    } else {
+        attr->type = cudaMemoryTypeHost;
+        cudasim_get_device(&attr->device);
+        attr->hostPointer = const_cast<void *>(ptr);
+        if (mapped) attr->devicePointer = const_cast<void *>(ptr);
+    }
+    return cudaSuccess;
+}
+
 cudaError_t cudaMalloc(void **ptr, size_t bytes) { return cudaError_t(cudasim_malloc(ptr, bytes)); }
 cudaError_t cudaFree(void *ptr) { return cudaError_t(cudasim_free(ptr)); }
 

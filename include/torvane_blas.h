@@ -19,7 +19,9 @@
  *   the largest finite value for the minimum, its negative for a real maximum,
  *   0 for a complex maximum, position 1.
  * Codes: 0 done, 6 an operation code the operand types have no kernel for, an
- * operation with pages of A but none of B, or a grid the device cannot launch,
+ * operation with pages of A but none of B, a product whose page counts are
+ * negative or both nonzero and different (nothing is read or written), or a
+ * grid the device cannot launch,
  * 7 a failure of cuBLAS, of a texture binding, of a launch, of the wait for it
  * or of an unbinding, 9 a mixed-type product with M = N = 1.
  * The legacy cuBLAS interface must have been initialised by the caller. No

@@ -169,6 +169,7 @@ pkrError product(param_mtimes_t &p, const product_desc *d, int threshold, size_t
 
 pkrError mixed(param_mtimes_t &p, const product_desc &d) {
     if (p.M == 1 && p.N == 1) return 9;
+    if (pages_unpaired(p)) return 6;
     if (p.M == 0 || p.N == 0) return 0;
     const product_plan s = plan_product(p, d);
     if (s.gx > grid_max || s.gy > grid_max) return 6;

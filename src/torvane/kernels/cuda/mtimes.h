@@ -414,6 +414,12 @@ pkrError product(param_mtimes_t &p, const product_desc *d, int threshold, size_t
 pkrError column_ops(param_mtimes_t &p, const same_desc &d);
 pkrError mixed(param_mtimes_t &p, const product_desc &d);
 
+// Page counts a product cannot pair: a negative one, or two nonzero ones
+// that differ (the operand with fewer pages would be read past its end).
+inline bool pages_unpaired(const param_mtimes_t &p) {
+    return p.nA < 0 || p.nB < 0 || (p.nA != 0 && p.nB != 0 && p.nA != p.nB);
+}
+
 // Pages of C: the larger page count, at least one.
 inline long long pages_of(const param_mtimes_t &p) {
     const int n = p.nA > p.nB ? p.nA : p.nB;
@@ -460,6 +466,7 @@ pkrError blas_pages(const param_mtimes_t &p) {
 template <class T>
 pkrError same_type(param_mtimes_t &p, const same_desc &d) {
     if (p.op != 0) return column_ops(p, d);
+    if (pages_unpaired(p)) return 6;
     if (p.M == 1 && p.N == 1) return dots<T>(p);
     const pkrError e = product(p, d.product, d.threshold, d.size);
     return e >= 0 ? e : blas_pages<T>(p);

@@ -13,6 +13,9 @@
  *     20, 30 minimum, maximum with the row of the extremum (double and single
  *       real only), as float row numbers from 1 at the device address `extra`,
  *       laid out like C.
+ *     Complex minima and maxima rank elements by magnitude (an infinite part
+ *     above any finite parts, NaN magnitudes below all others) and are always
+ *     an element of the column; of equal magnitudes the first row's stays.
  *   C lies in device memory, except for a same-type product (op 0) with
  *   M = N = 1: its dot products are written by the host, one per page.
  *   K = 0 gives zeros, and the operations their start values: 0 for the sum,

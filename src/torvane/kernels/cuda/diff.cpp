@@ -71,9 +71,11 @@ pkrError pkr_diff(void *out, void *in, int *out_dims, int out_ndims, int *in_dim
         if (dim == 0) b = d1;
         // Along pages the divisor is a page of the output: worked out from
         // the input for first differences, taken from the output for second.
-        if (dim == 1)
-            b = order == 1 ? (d1 - 1) * d0
-                           : int64_t(out_ndims > 0 ? out_dims[0] : 1) * (out_ndims > 1 ? out_dims[1] : 1);
+        if (dim == 1) {
+            const int64_t e0 = out_ndims > 0 ? out_dims[0] : 1;
+            const int64_t e1 = out_ndims > 1 ? out_dims[1] : 1;
+            b = order == 1 ? (d1 - 1) * d0 : e0 * e1;
+        }
     } else if (!vector) {
         c = dim == 0 ? along_columns_2d : along_rows_2d;
         a = d0;

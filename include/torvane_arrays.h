@@ -95,14 +95,17 @@ TORVANE_TRANSPOSE_TYPES(TORVANE_TRANSPOSE_DECL)
 
 /* Differences of order 1 or 2 along dim (from 0) of a two- or three-
  * dimensional input (a 1 x n or n x 1 input is a vector, whatever dim says;
- * any dim but 0 of a matrix means its rows). out_dims must describe as many
- * elements as the input less order along that dimension (none when the
- * input's extent is not above order). Codes: 4 for more than three output
- * dimensions, an input that is not two- or three-dimensional, an order but 1
- * or 2, a dim outside 0..2 of a three-dimensional input, or an output count
- * that disagrees with the input; 7 when the input cannot be bound to the
- * texture (more than 2^27 elements), the launch fails (also for no output
- * elements), or the binding cannot be undone. The input stays bound to the
+ * any dim but 0 of a matrix means its rows). The call writes as many
+ * elements to out as out_dims describe (1 for none): normally the input's
+ * shape less order along that dimension. Another count is taken as given:
+ * the leading outputs follow the same index rules, and inputs are read only
+ * through the texture, whose reads past the input's end give its last
+ * element. Codes: 4 for more than three output dimensions or a negative count
+ * of them, an input that is not two- or three-dimensional, a null or
+ * negative extent, an order but 1 or 2, or a dim outside 0..2 of a
+ * three-dimensional input; 7 when the input cannot be bound to the texture
+ * (more than 2^27 elements), the launch fails (also for no output elements),
+ * or the binding cannot be undone. The input stays bound to the
  * precision's texture after a failed launch; calls of one precision are not
  * to overlap. */
 TORVANE_API pkrError pkr_diff_f64(void *out, void *in, int *out_dims, int out_ndims, int *in_dims,

@@ -13,13 +13,18 @@
  *     20, 30 minimum, maximum with the row of the extremum (double and single
  *       real only), as float row numbers from 1 at the device address `extra`,
  *       laid out like C.
+ *     Complex minima and maxima rank elements by magnitude (an infinite part
+ *     above any finite parts, NaN magnitudes below all others) and are always
+ *     an element of the column; of equal magnitudes the first row's stays.
  *   C lies in device memory, except for a same-type product (op 0) with
  *   M = N = 1: its dot products are written by the host, one per page.
  *   K = 0 gives zeros, and the operations their start values: 0 for the sum,
  *   the largest finite value for the minimum, its negative for a real maximum,
  *   0 for a complex maximum, position 1.
  * Codes: 0 done, 6 an operation code the operand types have no kernel for, an
- * operation with pages of A but none of B, or a grid the device cannot launch,
+ * operation with pages of A but none of B, a product whose page counts are
+ * negative or both nonzero and different (nothing is read or written), or a
+ * grid the device cannot launch,
  * 7 a failure of cuBLAS, of a texture binding, of a launch, of the wait for it
  * or of an unbinding, 9 a mixed-type product with M = N = 1.
  * The legacy cuBLAS interface must have been initialised by the caller. No

@@ -10,6 +10,14 @@
  *     to elements g + 4096 o. The process-wide
  *     seed advances on every fill, so successive fills differ; setting the same
  *     seed before two fills gives the same numbers.
+ * Seeding: generator 0 starts from the seed, generator g from generator g-1's
+ * seed times 16807 (modulo 2^32), then modulo 2^31 - 1; a fill then adds
+ * generator 4095's seed to the process-wide seed. A generator seed that would
+ * be 0 is 2^31 - 1 instead, so no generator starts from 0 and every fill moves
+ * the seed. This changes the numbers only of the seeds whose chain reaches 0:
+ * 0 itself (which now fills like 2147483647) and six others (868985321,
+ * 1737970642, 2204701662, 3073686983, 3249834479, 4118819800), which used
+ * to give generators seed 0 and leave the process-wide seed unchanged.
  * Codes: 0 done (the kernel is queued, not waited for), 4 a null size or n
  * above 268,427,264 (double) or 536,862,720 (single): nothing happens, 7 the
  * upload of the generators' parameters failed, else the launch's code (a

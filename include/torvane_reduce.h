@@ -68,7 +68,20 @@ extern "C" {
  *   o*len + k                                  stride 1
  *   (o % stride) + (o / stride)*stride*len + k*stride     slab 0
  *   (o % pre) + (o / pre)*slab + k*stride      slab != 0
- * in_type: 3 logical (bytes), 6 double, 7 single; cplx: complex elements. */
+ * in_type: 3 logical (bytes), 6 double, 7 single; cplx: complex elements.
+ * The whole-vector layout serves nelem = len with stride other than 1, or
+ * with stride 1 and dev_out 0. The counts must describe the input exactly,
+ * else the call returns 4 and touches nothing (nout = 0 returns 0 at once):
+ *   whole vector: nelem >= 1 and nout = 1;
+ *   stride 1:     len >= 1 and nelem = nout*len;
+ *   slab 0:       len >= 1, stride >= 1, nelem = nout*len, and every member
+ *                 of every result lies below element nelem;
+ *   slab != 0:    len >= 1, pre >= 1, nelem = nout*len, and likewise.
+ * all and any take a complex element as zero only when both its parts are
+ * zero: (0, 1) and (0, NaN) count as true, (0, -0) as false. max and min rank
+ * complex elements by magnitude; of equal magnitudes the later element is
+ * kept without positions, the value met first in the reduction's order with
+ * them. */
 #define TORVANE_REDUCE_ENTRY_DECL(op)                                                         \
     TORVANE_API pkrError op##_stride_r(uint32_t nout, uint32_t nelem, uint32_t stride,        \
                                        uint32_t len, uint32_t slab, uint32_t pre, void *out,  \

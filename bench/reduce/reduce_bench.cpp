@@ -1,6 +1,8 @@
 // Bandwidth of every reduction (sum, all, any, max, min, max and min with
 // positions) over a vector, the columns, the rows and a middle dimension, for
-// float and double, beside a device-to-device copy of the same bytes: prints
+// float and double, real and complex (where complex max and min rank by
+// magnitude, a division and a square root per member), beside a
+// device-to-device copy of the same bytes: prints
 // GB/s read by each and its share of the copy's rate (aim: 0.80 and more),
 // and for positions the share of the same reduction without them (aim: 0.70
 // and more). Then `any` over nonzero data, where each thread stops at its
@@ -19,6 +21,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -47,8 +50,23 @@ struct layout {
     unsigned char dev_out;
 };
 
+// An element of value x: complex ones get an imaginary part too.
+template <class T>
+T element(double x) {
+    return T(x);
+}
+template <>
+float2 element<float2>(double x) {
+    return make_float2(float(x), float(x / 3));
+}
+template <>
+double2 element<double2>(double x) {
+    return make_double2(x, x / 3);
+}
+
 template <class T>
 void bench_type(const char *type, size_t mib, int reps) {
+    constexpr bool cplx = std::is_same<T, float2>::value || std::is_same<T, double2>::value;
     const size_t bytes = mib << 20, n = bytes / sizeof(T);
     void *in = nullptr, *copy = nullptr, *out = nullptr, *idx = nullptr;
     const size_t out_bytes = bytes / 16 + (size_t(1) << 16);  // room for every case's results
@@ -60,7 +78,7 @@ void bench_type(const char *type, size_t mib, int reps) {
     // No zeros, so that all reads everything; any stops at every thread's
     // first member.
     std::vector<T> host(n);
-    for (size_t i = 0; i < n; ++i) host[i] = T(i % 1000 + 1) / T(7);
+    for (size_t i = 0; i < n; ++i) host[i] = element<T>(double(i % 1000 + 1) / 7);
     dev::memcpy_htod(in, host.data(), bytes);
 
     const double t_copy = best_seconds(reps, [&] { return dev::memcpy_dtod(copy, in, bytes); });
@@ -78,14 +96,14 @@ void bench_type(const char *type, size_t mib, int reps) {
     if (groups > 1)
         layouts.push_back(
             {"middle", pre * groups, pre * len * groups, pre, len, pre * len, pre, 1});
-    const int t_code = sizeof(T) == 8 ? 6 : 7;
+    const int t_code = sizeof(T) == (cplx ? 16 : 8) ? 6 : 7;
     double host_out[2];
     float host_idx;
 
     auto run = [&](const operation &op, const layout &l) {
         const bool v = !l.dev_out;
         return op.fn(l.nout, l.nelem, l.stride, l.len, l.slab, l.pre, v ? host_out : out, t_code,
-                     in, t_code, v ? &host_idx : static_cast<float *>(idx), 0, op.want_idx,
+                     in, t_code, v ? &host_idx : static_cast<float *>(idx), cplx, op.want_idx,
                      l.dev_out);
     };
     for (const layout &l : layouts) {
@@ -107,9 +125,9 @@ void bench_type(const char *type, size_t mib, int reps) {
     // Early exit of any: every element nonzero, then the first alone, against zeros.
     const operation &any = operations[2];
     const double t_ones = best_seconds(reps, [&] { return run(any, layouts[0]); });
-    const T zero = 0;
+    const T zero = element<T>(0);
     std::vector<T> zeros(n, zero);
-    zeros[0] = T(1);
+    zeros[0] = element<T>(1);
     dev::memcpy_htod(in, zeros.data(), bytes);
     const double t_first = best_seconds(reps, [&] { return run(any, layouts[0]); });
     zeros[0] = zero;
@@ -151,6 +169,8 @@ int main(int argc, char **argv) {
     for (size_t mib : sizes) {
         bench_type<float>("float", mib, reps);
         bench_type<double>("double", mib, reps);
+        bench_type<float2>("cfloat", mib, reps);
+        bench_type<double2>("cdouble", mib, reps);
     }
     dev::drv_ctx_destroy(ctx);
     return 0;

@@ -231,8 +231,8 @@ struct refused_case {
     int in_ndims, out_ndims, order, dim;
 };
 
-// No kernel fits, or the output does not hold the input's differences: 4,
-// with nothing bound, launched, written or stored.
+// No kernel fits, or the shapes cannot be read: 4, with nothing bound,
+// launched, written or stored.
 TEST(Diff, RefusedArguments) {
     testenv::device_env env;
     const refused_case refused[] = {
@@ -246,12 +246,8 @@ TEST(Diff, RefusedArguments) {
         {"order -1", {3, 4}, {4, 4}, 2, 2, -1, 0},
         {"dim 3 of three", {4, 3, 2}, {4, 3, 1}, 3, 3, 1, 3},
         {"dim -1 of three", {4, 3, 2}, {4, 3, 1}, 3, 3, 1, -1},
-        {"one output too many", {3, 4}, {3, 4}, 2, 2, 1, 0},
-        {"one output too few", {3, 4}, {2, 3}, 2, 2, 1, 1},
-        {"the other dimension's count", {4, 3, 2}, {3, 3, 2}, 3, 3, 1, 1},
-        {"no output dimensions", {3, 4}, {}, 2, 0, 1, 0},
-        {"fewer output dimensions than read", {4, 5, 2}, {4}, 3, 1, 2, 1},
         {"a negative extent", {-3, 4}, {-4, 4}, 2, 2, 1, 0},
+        {"a negative output extent", {3, 4}, {2, -4}, 2, 2, 1, 0},
     };
 #if defined(DEV_BACKEND_SIM)
     start_log();
@@ -274,6 +270,48 @@ TEST(Diff, RefusedArguments) {
     for (const sim::call &l : sim::calls()) EXPECT_NE(l.kind, sim::call_kind::tex_bind) << "bound";
     for (const sim::call &l : sim::calls()) EXPECT_NE(l.kind, sim::call_kind::launch) << "launched";
 #endif
+}
+
+// The output holds as many elements as its dimensions say, whatever the
+// input's differences number: the kernels' index rules run over them and
+// every read past the input is clamped to its last element. With x[t] = t^2:
+// divisors of 0 (a column as long as the order, pages of no rows) give
+// quotients of 0; no outputs is a refused launch, 7, stored.
+TEST(Diff, OutputCountIsTheCallers) {
+    testenv::device_env env;
+    const struct {
+        const char *what;
+        std::vector<int> in_dims, out_dims;
+        int order, dim;
+        pkrError code;
+        std::vector<double> want;
+    } cases[] = {
+        {"no outputs along a vector", {1, 5}, {0, 5}, 1, 0, 7, {}},
+        {"the input's own shape", {3, 4}, {3, 4}, 1, 0, 0,
+         {1, 3, 7, 9, 13, 15, 19, 21, 0, 0, 0, 0}},
+        {"fewer than the differences", {3, 4}, {2, 1}, 1, 1, 0, {9, 15}},
+        {"no output dimensions", {3, 4}, {}, 1, 0, 0, {1}},
+        {"a column as long as the order", {2, 3}, {1, 3}, 2, 0, 0, {2, 2, 2}},
+        {"pages of one row", {2, 1, 2}, {2, 1, 2}, 1, 1, 0, {4, 8, 5, 0}},
+        {"second-difference pages from the output", {4, 5, 2}, {4}, 2, 1, 0, {32, 32, 32, 32}},
+    };
+    for (const precision &p : precisions)
+        for (const auto &c : cases) {
+            SCOPED_TRACE(std::string(p.name) + " " + c.what);
+            std::vector<double> x(count(c.in_dims));
+            for (size_t t = 0; t < x.size(); ++t) x[t] = double(t * t);
+            std::vector<float> xf(x.begin(), x.end());
+            device_matrix in(p.size == 8 ? as_bytes(x) : as_bytes(xf));
+            std::vector<int> id = c.in_dims, od = c.out_dims;
+            out_buffer out(c.want.size() * p.size);
+            torvane_clear_error();
+            EXPECT_EQ(p.fn(out.p(), in.p, od.data(), int(od.size()), id.data(), int(id.size()), c.order,
+                           c.dim),
+                      c.code);
+            EXPECT_EQ(last_error(), c.code);
+            std::vector<float> wf(c.want.begin(), c.want.end());
+            EXPECT_EQ(out.read(), p.size == 8 ? as_bytes(c.want) : as_bytes(wf));
+        }
 }
 
 // An input beyond one binding is 7 and stores nothing; no outputs at all

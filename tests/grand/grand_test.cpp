@@ -6,6 +6,7 @@
 #include "support/exports.h"
 #include "torvane_grand.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -27,6 +28,9 @@ class Grand : public testenv::DeviceTest {
 protected:
     void *buf = nullptr;
     size_t buf_bytes = 0;
+    // The seed is process-wide: every case starts from the initial one,
+    // whatever ran before it in this process.
+    void SetUp() override { pkr_grand_set_seed(777); }
     void TearDown() override { release(); }
     void release() {
         if (buf) testenv::device_free(buf);
@@ -136,7 +140,10 @@ TEST(GrandSeeds, ChainWrapsBeforeTheRemainder) {
         {1, 16807u, 282475249u, 2063522358u},
         {0xFFFFFFFFu, 2147466842u, 1865025206u, 1620060979u},
         {2147483647u, 2147466841u, 1865008399u, 812950008u},
-        {0, 0, 0, 0},
+        // Chains that would reach 0 take 2^31 - 1 there and go on from it.
+        {0, 2147466841u, 1865008399u, 812950008u},
+        {868985321u, 2147483647u, 2147466841u, 1125091121u},
+        {3249834479u, 868985321u, 2147483647u, 1938769232u},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.seed);
@@ -145,6 +152,39 @@ TEST(GrandSeeds, ChainWrapsBeforeTheRemainder) {
         EXPECT_EQ(s[2], c.s2);
         EXPECT_EQ(s[4095], c.s4095);
     }
+}
+
+// The seeds whose chain would give a generator seed 0 (from the seed itself,
+// from generator 1 or from generator 2 on): no generator starts from 0, the
+// numbers are the model's, and the seed moves. 2345864403 is moved to 0 by a
+// fill, and the fill after it goes on from there.
+TEST_F(Grand, SeedsThatWouldReachZero) {
+    const struct {
+        uint32_t seed, next;
+    } cases[] = {
+        {0, 812950008u},           {868985321u, 1994076442u},  {1737970642u, 2863061763u},
+        {2204701662u, 4143470894u}, {3073686983u, 717488919u}, {3249834479u, 893636415u},
+        {4118819800u, 1762621736u}, {2345864403u, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.seed);
+        const std::vector<uint32_t> s = grand_model::seeds(c.seed);
+        EXPECT_EQ(std::count(s.begin(), s.end(), 0u), 0);
+        pkr_grand_set_seed(c.seed);
+        ASSERT_EQ(query_and_fill(precisions[0], 4096 * 8), 0);
+        EXPECT_EQ(pkr_grand_get_seed(), c.next);
+        expect_model<double>(c.seed, 8);
+    }
+    ASSERT_EQ(pkr_grand_get_seed(), 0u);
+    ASSERT_EQ(query_and_fill(precisions[1], 4096 * 8), 0);
+    EXPECT_EQ(pkr_grand_get_seed(), 812950008u);
+    expect_model<float>(0, 8);
+    // Generators from one shared state put their number 7 on one side of 0.5.
+    const std::vector<float> v = read<float>();
+    const auto low = std::count_if(v.begin() + 7 * 4096, v.begin() + 8 * 4096,
+                                   [](float x) { return x < 0.5f; });
+    EXPECT_GT(low, 1800);
+    EXPECT_LT(low, 2300);
 }
 
 // The seed advances by the last generator's seed on every fill, and the

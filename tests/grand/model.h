@@ -22,11 +22,15 @@ inline const std::vector<row> &table() {
 }
 
 // Seed of every generator: the first is the process seed, each next one the
-// previous times 16807, wrapped to 32 bits, then reduced modulo 2^31 - 1.
+// previous times 16807, wrapped to 32 bits, then reduced modulo 2^31 - 1; a
+// seed that would be 0 is 2^31 - 1 instead.
 inline std::vector<uint32_t> seeds(uint32_t seed) {
     std::vector<uint32_t> s(rngs);
-    s[0] = seed;
-    for (int g = 1; g < rngs; ++g) s[g] = uint32_t(s[g - 1] * 16807u) % 2147483647u;
+    s[0] = seed ? seed : 2147483647u;
+    for (int g = 1; g < rngs; ++g) {
+        s[g] = uint32_t(s[g - 1] * 16807u) % 2147483647u;
+        if (s[g] == 0) s[g] = 2147483647u;
+    }
     return s;
 }
 

@@ -63,7 +63,9 @@ folded<T> fold_cplx(const T *x, int K, int op) {
     const bool greater = op == 3;
     s.v.x = op == 1 || greater ? part(0) : largest<part>();
     s.v.y = 0;
-    double m = s.v.x;
+    // Magnitudes that overflow rank by their halves: an infinite part's
+    // stays infinite, finite parts' do not.
+    double m = 0, half = 0;
     for (int k = 0; k < K; ++k) {
         if (op == 1) {
             s.v.x = s.v.x + x[k].x;
@@ -71,9 +73,12 @@ folded<T> fold_cplx(const T *x, int K, int op) {
             continue;
         }
         const double mk = magnitude(x[k].x, x[k].y);
-        if (greater ? mk > m : mk < m) {
+        const double hk = std::isinf(mk) ? magnitude(x[k].x / 2, x[k].y / 2) : mk;
+        const bool ahead = mk == m ? (greater ? hk > half : hk < half) : (greater ? mk > m : mk < m);
+        if (k == 0 || std::isnan(m) || ahead) {
             s.v = x[k];
             m = mk;
+            half = hk;
         }
     }
     return s;
@@ -271,6 +276,44 @@ TEST_F(OpCodes, ComplexExtremaPassOverNaN) {
             std::memcpy(got, v.data() + i * 16, 16);
             EXPECT_EQ(std::memcmp(got, op == 2 ? want_min : want_max, 16), 0)
                 << got[0] << "," << got[1];
+        }
+    }
+}
+
+// A complex result is always an element of its column, and an infinite
+// part ranks above finite parts whose magnitude overflows.
+TEST_F(OpCodes, ComplexExtremaAreElements) {
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        kind k;
+        int op;
+        std::vector<double> parts;  // column of (re, im)
+        double want[2];
+    } cases[] = {
+        {kc, 2, {FLT_MAX, -3.5}, {FLT_MAX, -3.5}},
+        {kdc, 2, {DBL_MAX, -3.5}, {DBL_MAX, -3.5}},
+        {kdc, 3, {DBL_MAX, DBL_MAX, 1, inf}, {1, inf}},
+        {kdc, 2, {1, inf, DBL_MAX, DBL_MAX}, {DBL_MAX, DBL_MAX}},
+        {kdc, 3, {-DBL_MAX, DBL_MAX, DBL_MAX, 0}, {-DBL_MAX, DBL_MAX}},
+        {kdc, 2, {DBL_MAX, DBL_MAX, -DBL_MAX, DBL_MAX / 2}, {-DBL_MAX, DBL_MAX / 2}},
+        {kc, 3, {0, 0}, {0, 0}},
+        {kc, 3, {nan, 1}, {nan, 1}},
+        {kdc, 2, {nan, 1, 0, nan}, {0, nan}},
+        {kc, 3, {nan, 1, 0, 0}, {0, 0}},
+    };
+    for (const auto &c : cases) {
+        const int K = int(c.parts.size() / 2);
+        SCOPED_TRACE(std::string(c.k.code()) + " op " + std::to_string(c.op) + " K " + std::to_string(K));
+        matrix B(c.k, size_t(K));
+        for (int i = 0; i < K; ++i) B.set(size_t(i), {c.parts[2 * i], c.parts[2 * i + 1]});
+        device_matrix dA(64), dB(B.bytes), dC(2 * c.k.size());
+        ASSERT_EQ(call_blas(c.k, c.k, dA.p, dB.p, dC.p, {2, K, 1}, c.op), 0);
+        matrix C(c.k, 2);
+        C.bytes = dC.read();
+        for (int i = 0; i < 2; ++i) {
+            const cld z = C.get(size_t(i));
+            EXPECT_TRUE(same_part(double(z.real()), c.want[0]) && same_part(double(z.imag()), c.want[1]))
+                << double(z.real()) << "," << double(z.imag());
         }
     }
 }

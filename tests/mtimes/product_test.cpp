@@ -4,6 +4,8 @@
 // the page layouts, with nothing written past C.
 #include "support.h"
 
+#include <algorithm>
+
 namespace {
 
 using namespace mt;
@@ -114,6 +116,35 @@ TEST_F(Products, EmptyOperands) {
                 want.resize(cbytes + guard, 0xA5);
                 EXPECT_EQ(dC.read(), want);
             }
+}
+
+// Page counts a product cannot pair, on every way it could take (cuBLAS,
+// the texture kernels, dot products, mixed types, K = 0): 6, nothing read
+// (ASan watches the operands, sized for the fewer pages) and C untouched.
+TEST_F(Products, UnpairedPageCounts) {
+    const struct {
+        kind a, b;
+        product_case q;
+    } cases[] = {
+        {kd, kd, {20, 5, 20, 2, 3}},  {kd, kd, {20, 5, 20, 3, 2}},   {kf, kf, {312, 3, 40, 3, 2}},
+        {kc, kc, {130, 4, 1, 2, 4}},  {kdc, kdc, {20, 3, 7, 2, -1}}, {kd, kd, {1, 6, 1, 2, 3}},
+        {kf, kd, {200, 3, 25, 4, 2}}, {kd, kf, {20, 3, 30, -2, 0}},  {kdc, kdc, {9, 0, 4, 2, 3}},
+    };
+    for (const auto &c : cases) {
+        const product_case &q = c.q;
+        SCOPED_TRACE(describe(c.a, c.b, q));
+        const int fewer = std::max(std::min(q.nA, q.nB), 1);
+        device_matrix dA(random_matrix(c.a, size_t(q.M) * q.K * fewer, 1, true).bytes);
+        device_matrix dB(random_matrix(c.b, size_t(q.K) * q.N * fewer, 2, true).bytes);
+        const size_t cbytes = size_t(q.M) * q.N * 4 * result_kind(c.a, c.b).size();
+        std::vector<unsigned char> host(cbytes, 0xA5);
+        device_matrix dC(cbytes);
+        void *C = q.M == 1 && q.N == 1 ? static_cast<void *>(host.data()) : dC.p;
+        EXPECT_EQ(call_blas(c.a, c.b, dA.p, dB.p, C, q), 6);
+        EXPECT_EQ(dev::synchronize(), 0);
+        EXPECT_EQ(dC.read(), std::vector<unsigned char>(cbytes, 0xA5));
+        EXPECT_EQ(host, std::vector<unsigned char>(cbytes, 0xA5));
+    }
 }
 
 }  // namespace

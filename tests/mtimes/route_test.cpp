@@ -202,6 +202,7 @@ struct edge_case {
     product_case q;
     way w;                       // blas, texture or refused (6)
     unsigned long long bytesA;  // texture: the first binding's size
+    size_t shiftA = 0, shiftB = 0;  // elements past an aligned address
 };
 const edge_case edges[] = {
     // A's count 2^27 and just above (513 x 261633 = 2^27 + 1)
@@ -209,6 +210,12 @@ const edge_case edges[] = {
     {kd, kd, {513, 261633, 2}, way::blas, 0},
     {kf, kf, {65536, 2048, 2}, way::texture, 65536ull * 2048 * 4},
     {kf, kf, {65536, 2049, 2}, way::blas, 0},
+    // Operands past an aligned address: their bindings start below them and
+    // hold those elements too (511 x 262657 = 2^27 - 1)
+    {kf, kf, {65536, 2048, 2}, way::blas, 0, 1},
+    {kf, kf, {511, 262657, 2}, way::texture, 511ull * 262657 * 4, 1},
+    {kf, kf, {511, 262657, 2}, way::blas, 0, 2},
+    {kc, kc, {1, 262144, 512}, way::blas, 0, 0, 1},
     // A float operand of 65536 x 65537 elements: far above, in 64-bit counts
     {kf, kf, {65536, 65537, 2}, way::blas, 0},
     {kf, kd, {65536, 65537, 2}, way::texture, 65536ull * 65537 * 4},
@@ -244,7 +251,8 @@ TEST_F(Routes, FallbacksAtTheLimits) {
         pkrError e;
         {
             call_log rec;
-            e = call_blas(r.a, r.b, dA.p, dB.p, dC.p, r.q);
+            e = call_blas(r.a, r.b, static_cast<char *>(dA.p) + r.shiftA * r.a.size(),
+                          static_cast<char *>(dB.p) + r.shiftB * r.b.size(), dC.p, r.q);
             log = rec.take();
         }
         sim::inject(sim::fault_kind::blas, 0, 0);

@@ -511,6 +511,13 @@ protected:
         counting_ctx::fail_alloc = counting_ctx::fail_free = false;
         torvane_clear_error();
     }
+    // Later tests of the process get a context whose temporaries come from
+    // the memory manager, whatever this one did to its own.
+    void TearDown() override {
+        counting_ctx::fail_alloc = counting_ctx::fail_free = false;
+        EXPECT_EQ(torvane_thr_init(0, nullptr), 0);
+        torvane_clear_error();
+    }
 };
 
 inline pkrError last_error() {

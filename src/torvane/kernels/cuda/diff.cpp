@@ -45,8 +45,10 @@ bool extent_product(const int *dims, int nd, uint64_t *product) {
 
 pkrError pkr_diff(void *out, void *in, int *out_dims, int out_ndims, int *in_dims, int in_ndims,
                   int order, int dim, bool dbl) {
-    // No kernel fits, or the output does not hold the differences of this
-    // input: 4, before anything is bound or stored.
+    // No kernel fits, or the shapes cannot be read: 4, before anything is
+    // bound or stored. The output's count is the caller's: the kernels read
+    // only through the clamped texture and write the n outputs it describes,
+    // whatever the input's differences would number.
     if (out_ndims < 0 || out_ndims > 3 || (in_ndims != 2 && in_ndims != 3)) return 4;
     if (order != 1 && order != 2) return 4;
     if (in_ndims == 3 && (dim < 0 || dim > 2)) return 4;
@@ -58,18 +60,22 @@ pkrError pkr_diff(void *out, void *in, int *out_dims, int out_ndims, int *in_dim
                              : precision{&bind_single, &unbind_single, &diff_32_fn, sizeof(float)};
     if (NB > dev::max_texture_elements) return 7;  // beyond what one binding takes
 
-    const uint64_t d0 = uint64_t(in_dims[0]), d1 = uint64_t(in_dims[1]);
+    const int64_t d0 = in_dims[0], d1 = in_dims[1];
     const bool vector = in_ndims == 2 && (d0 == 1 || d1 == 1);
-    const uint64_t along = vector ? NB : uint64_t(in_dims[in_ndims == 3 ? dim : (dim == 0 ? 0 : 1)]);
-    const uint64_t o = uint64_t(order);
-    if (n != (along > o ? NB / along * (along - o) : 0)) return 4;
 
     choice c = along_vector;
-    uint64_t a = 0, b = 0;
+    int64_t a = 0, b = 0;
     if (in_ndims == 3) {
         c = along_dim_3d[dim];
         a = dim == 2 ? d0 * d1 : d0;
-        b = dim == 0 ? d1 : dim == 1 ? d0 * (d1 - o) : 0;
+        if (dim == 0) b = d1;
+        // Along pages the divisor is a page of the output: worked out from
+        // the input for first differences, taken from the output for second.
+        if (dim == 1) {
+            const int64_t e0 = out_ndims > 0 ? out_dims[0] : 1;
+            const int64_t e1 = out_ndims > 1 ? out_dims[1] : 1;
+            b = order == 1 ? (d1 - 1) * d0 : e0 * e1;
+        }
     } else if (!vector) {
         c = dim == 0 ? along_columns_2d : along_rows_2d;
         a = d0;
@@ -79,7 +85,8 @@ pkrError pkr_diff(void *out, void *in, int *out_dims, int out_ndims, int *in_dim
 
     unsigned off = 0;
     if (pr.bind(in, size_t(NB) * pr.size, &off)) return 7;
-    const param_t p{out, int(n), off, int(a), int(b)};
+    // Extents wrap to 32 bits as the kernels' record holds them.
+    const param_t p{out, int(uint32_t(n)), off, int(uint32_t(a)), int(uint32_t(b))};
     // The launch's failure is stored and leaves the texture bound.
     const pkrError e = launch::run(launch::discarding, (*pr.table)[k], launch::linear(n, 256), p);
     if (e != 0) return e;

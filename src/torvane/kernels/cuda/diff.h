@@ -70,11 +70,16 @@ pkrError unbind_single();
 
 namespace {
 
+// Quotients by 0 are 0, on every device: an output count that the input's
+// shape does not give can leave a divisor of 0.
+__device__ inline unsigned quotient(unsigned i, unsigned d) { return d != 0 ? i / d : 0; }
+
 // i / d through the single-precision reciprocal of d. The rounded product
 // can fall just short of an integer quotient (41 * (1/41) = 0.99999994), so
 // one correction step makes it exact: for the i < 2^20 of these kernels it is
 // off by less than one.
 __device__ inline unsigned quotient_f(unsigned i, unsigned d) {
+    if (d == 0) return 0;
     const float r = __fdiv_rn(1.0f, __uint2float_rn(d));
     unsigned q = __float2uint_rz(__fmul_rn(__uint2float_rn(i), r));
     if (q * d > i)
@@ -90,10 +95,10 @@ __device__ inline void locate(unsigned i, const differences::param_t &p, unsigne
     const unsigned a = unsigned(p.a), b = unsigned(p.b);
     k = i;
     s = 1;
-    if constexpr (R == rule::column) k = i + o * (i / (a - o));
+    if constexpr (R == rule::column) k = i + o * quotient(i, a - o);
     if constexpr (R == rule::column_f) k = i + o * quotient_f(i, a - o);
     if constexpr (R == rule::stride || R == rule::page || R == rule::page_f) s = a;
-    if constexpr (R == rule::page) k = i + o * a * (i / b);
+    if constexpr (R == rule::page) k = i + o * a * quotient(i, b);
     if constexpr (R == rule::page_f) k = i + o * a * quotient_f(i, b);
 }
 

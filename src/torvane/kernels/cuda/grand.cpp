@@ -27,12 +27,18 @@ constexpr unsigned max_n_single = (1u << 29) - 8192;
 int iDivUp(int a, int b) { return a / b + (a % b != 0 ? 1 : 0); }
 int iAlignUp(int a, int b) { return a % b == 0 ? a : a - a % b + b; }
 
+// A generator never starts from seed 0: 0 would give every generator of
+// the fill the same state and leave SEED where it was. It becomes 2^31 - 1,
+// a value the remainder below never takes, so every other chain is unchanged.
+uint32_t nonzero(uint32_t seed) { return seed != 0 ? seed : 2147483647u; }
+
 void seed_generators() {
     std::memcpy(MT, MT_DATA, sizeof MT);
-    MT[0].seed = SEED;
+    MT[0].seed = nonzero(SEED);
     // The product wraps at 2^32 before the remainder is taken.
-    for (int g = 1; g < MT_RNG_COUNT; ++g) MT[g].seed = (MT[g - 1].seed * 16807u) % 2147483647u;
-    SEED += MT[MT_RNG_COUNT - 1].seed;
+    for (int g = 1; g < MT_RNG_COUNT; ++g)
+        MT[g].seed = nonzero((MT[g - 1].seed * 16807u) % 2147483647u);
+    SEED += MT[MT_RNG_COUNT - 1].seed;  // never 0, so SEED always moves
 }
 
 pkrError pkr_grand(unsigned n, void *out, int *size_io, bool dbl) {

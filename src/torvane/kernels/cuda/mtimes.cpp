@@ -156,19 +156,31 @@ pkrError run_product(const param_mtimes_t &p, const product_desc &d, const produ
 
 }  // namespace
 
+// Elements a binding of `ptr` holds before it: it starts at the texture
+// alignment below the pointer.
+long long binding_offset(const void *ptr, size_t size) {
+    const size_t align = dev::texture_alignment();
+    return (long long)((uintptr_t(ptr) & (align - 1)) / size);
+}
+
 pkrError product(param_mtimes_t &p, const product_desc *d, int threshold, size_t size) {
     if (p.M == 0 || p.N == 0) return 0;
     if (p.K == 0) return write_zeros(p, size);
     if (!d) return -1;
     const product_plan s = plan_product(p, *d);
-    if ((p.N <= threshold && p.M <= threshold) || s.countA > texture_max ||
-        s.countB > texture_max || s.gx > grid_max || s.gy > grid_max)
+    // The limit is the binding's, which counts the elements below an
+    // unaligned operand too; a product beyond it goes to cuBLAS.
+    if ((p.N <= threshold && p.M <= threshold) ||
+        s.countA + binding_offset(p.A, d->sizeA) > texture_max ||
+        s.countB + binding_offset(p.B, d->sizeB) > texture_max || s.gx > grid_max ||
+        s.gy > grid_max)
         return -1;
     return run_product(p, *d, s);
 }
 
 pkrError mixed(param_mtimes_t &p, const product_desc &d) {
     if (p.M == 1 && p.N == 1) return 9;
+    if (pages_unpaired(p)) return 6;
     if (p.M == 0 || p.N == 0) return 0;
     const product_plan s = plan_product(p, d);
     if (s.gx > grid_max || s.gy > grid_max) return 6;

@@ -306,29 +306,47 @@ __device__ inline double magnitude(double re, double im) {
     return __dmul_rn(hi, sqrt(__dadd_rn(1.0, __dmul_rn(r, r))));
 }
 
-// Complex columns: the element of least (greatest) magnitude, from the real
-// largest finite value (from zero); NaN magnitudes never win, ties keep the
-// earlier row.
+// Where a magnitude ranks: by its value, and among the magnitudes that
+// overflow to +inf by half of it, which is +inf only for an infinite part; so
+// an element with an infinite part ranks above every element with finite ones.
+struct magnitude_rank {
+    double m, half;
+};
+__device__ inline magnitude_rank rank_of(double re, double im) {
+    const double m = magnitude(re, im);
+    if (!(m > largest<double>::value())) return {m, m};
+    return {m, magnitude(__dmul_rn(re, 0.5), __dmul_rn(im, 0.5))};
+}
+template <bool greater>
+__device__ inline bool beyond(const magnitude_rank &b, const magnitude_rank &a) {
+    if (b.m == a.m) return greater ? b.half > a.half : b.half < a.half;
+    return greater ? b.m > a.m : b.m < a.m;
+}
+
+// Complex columns: the element of least (greatest) magnitude. The first row
+// is always taken, so the result is an element of the column (the start
+// value stands only for K = 0); a later row replaces it when its magnitude
+// ranks beyond, or when the kept one's is NaN. Ties keep the earlier row.
 template <class T, bool greater>
 struct magnitude_rule {
     static constexpr bool positions = false;
     using part = typename traits<T>::part;
     struct state {
         T v;
-        double m;
+        magnitude_rank r;
     };
     __device__ static state start() {
         state s;
         s.v.x = greater ? part(0) : largest<part>::value();
         s.v.y = 0;
-        s.m = s.v.x;
+        s.r = {0, 0};
         return s;
     }
-    __device__ static void step(state &s, T x, int) {
-        const double m = magnitude(x.x, x.y);
-        if (greater ? m > s.m : m < s.m) {
+    __device__ static void step(state &s, T x, int k) {
+        const magnitude_rank r = rank_of(x.x, x.y);
+        if (k == 0 || s.r.m != s.r.m || beyond<greater>(r, s.r)) {
             s.v = x;
-            s.m = m;
+            s.r = r;
         }
     }
 };
@@ -414,6 +432,12 @@ pkrError product(param_mtimes_t &p, const product_desc *d, int threshold, size_t
 pkrError column_ops(param_mtimes_t &p, const same_desc &d);
 pkrError mixed(param_mtimes_t &p, const product_desc &d);
 
+// Page counts a product cannot pair: a negative one, or two nonzero ones
+// that differ (the operand with fewer pages would be read past its end).
+inline bool pages_unpaired(const param_mtimes_t &p) {
+    return p.nA < 0 || p.nB < 0 || (p.nA != 0 && p.nB != 0 && p.nA != p.nB);
+}
+
 // Pages of C: the larger page count, at least one.
 inline long long pages_of(const param_mtimes_t &p) {
     const int n = p.nA > p.nB ? p.nA : p.nB;
@@ -460,6 +484,7 @@ pkrError blas_pages(const param_mtimes_t &p) {
 template <class T>
 pkrError same_type(param_mtimes_t &p, const same_desc &d) {
     if (p.op != 0) return column_ops(p, d);
+    if (pages_unpaired(p)) return 6;
     if (p.M == 1 && p.N == 1) return dots<T>(p);
     const pkrError e = product(p, d.product, d.threshold, d.size);
     return e >= 0 ? e : blas_pages<T>(p);

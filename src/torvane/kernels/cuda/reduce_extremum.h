@@ -101,12 +101,61 @@ struct extreme_start<greater, double2> {
     }
 };
 
+// A thread's running complex value (or pair) with its magnitude beside it, so
+// that a member costs one magnitude, not two; real values run as they are.
+template <class P, class M>
+struct kept {
+    P v;
+    M m;
+};
+template <class P>
+struct magnitude_type {
+    using type = void;
+};
+template <>
+struct magnitude_type<float2> {
+    using type = float;
+};
+template <>
+struct magnitude_type<double2> {
+    using type = double;
+};
+template <class T>
+struct magnitude_type<ranked<T>> : magnitude_type<T> {};
+
+DEV_HOSTDEV inline const float2 &value_of(const float2 &z) { return z; }
+DEV_HOSTDEV inline const double2 &value_of(const double2 &z) { return z; }
+template <class T>
+DEV_HOSTDEV inline const T &value_of(const ranked<T> &r) {
+    return r.v;
+}
+
+struct keeps_magnitude : rule_defaults {
+    template <class P, class M = typename magnitude_type<P>::type>
+    using running = std::conditional_t<std::is_void<M>::value, P, kept<P, M>>;
+    template <class P>
+    DEV_HOSTDEV static running<P> lift(const P &p) {
+        if constexpr (std::is_void<typename magnitude_type<P>::type>::value)
+            return p;
+        else
+            return {p, magnitude(value_of(p))};
+    }
+    template <class P>
+    DEV_HOSTDEV static P lower(const P &p) {
+        return p;
+    }
+    template <class P, class M>
+    DEV_HOSTDEV static P lower(const kept<P, M> &k) {
+        return k.v;
+    }
+};
+
 // Values only. a is the running value or the lower thread's, b the later one.
 // Real: the one further in the direction, a NaN operand passed over (a on a
 // tie). Bytes: unsigned. Complex: a only when its magnitude is strictly
 // beyond b's, so ties and NaN magnitudes take b.
 template <bool greater>
-struct extremum_rule : rule_defaults {
+struct extremum_rule : keeps_magnitude {
     template <class P>
     DEV_HOSTDEV static P start() {
         return extreme_start<greater, P>::value();
@@ -132,6 +181,15 @@ struct extremum_rule : rule_defaults {
     DEV_HOSTDEV static P merge(P a, P b) {
         return combine(a, b);
     }
+    // The same choices with the running value's magnitude kept.
+    template <class C, class M>
+    DEV_HOSTDEV static kept<C, M> merge(const kept<C, M> &a, const kept<C, M> &b) {
+        return beyond<greater>(a.m, b.m) ? a : b;
+    }
+    template <class C, class M>
+    DEV_HOSTDEV static kept<C, M> combine(const kept<C, M> &a, const C &b) {
+        return merge(a, kept<C, M>{b, magnitude(b)});
+    }
 };
 
 // Values with positions: (a, p) meets the candidate (b, q). b strictly
@@ -139,7 +197,7 @@ struct extremum_rule : rule_defaults {
 // with the smaller position; anything else, a NaN or a complex tie of
 // magnitude with other parts included, keeps (a, p).
 template <bool greater>
-struct ranked_rule : rule_defaults {
+struct ranked_rule : keeps_magnitude {
     static constexpr bool positions = true;
     template <class P>
     DEV_HOSTDEV static P start() {
@@ -175,6 +233,24 @@ struct ranked_rule : rule_defaults {
     template <class T>
     DEV_HOSTDEV static ranked<T> combine(ranked<T> a, ranked<T> x, unsigned) {
         return merge(a, x);
+    }
+    // The same choices with the running pair's magnitude kept.
+    template <class T, class M>
+    DEV_HOSTDEV static kept<ranked<T>, M> merge(const kept<ranked<T>, M> &a,
+                                                const kept<ranked<T>, M> &b) {
+        if (beyond<greater>(b.m, a.m)) return b;
+        kept<ranked<T>, M> r = a;
+        if (same(b.v.v, a.v.v) && b.v.p < a.v.p) r.v.p = b.v.p;
+        return r;
+    }
+    template <class T, class M>
+    DEV_HOSTDEV static kept<ranked<T>, M> combine(const kept<ranked<T>, M> &a, T x, unsigned k) {
+        return merge(a, kept<ranked<T>, M>{{x, float(k + 1u)}, magnitude(x)});
+    }
+    template <class T, class M>
+    DEV_HOSTDEV static kept<ranked<T>, M> combine(const kept<ranked<T>, M> &a, ranked<T> x,
+                                                  unsigned) {
+        return merge(a, kept<ranked<T>, M>{x, magnitude(x.v)});
     }
 };
 

@@ -16,6 +16,11 @@
 //   static constexpr bool own_finish; static void finish(Out *out, const In *v,
 //                                   unsigned n);  host arithmetic of its own;
 //                                   otherwise the host finish combines in order
+//   template <class P> using running; static running<P> lift(P); static P lower(running<P>);
+//                                   what a thread's running value holds in
+//                                   registers beside the partial (say, a
+//                                   magnitude it would otherwise recompute at
+//                                   every member); combine and merge take it
 // and stamps its kernels and workers with TV_REDUCE_FAMILY. The partial type
 // is the worker's result type, or the pair of it and a float position.
 //
@@ -199,6 +204,16 @@ struct rule_defaults {
     DEV_HOSTDEV static bool decided(const P &) {
         return false;
     }
+    template <class P>
+    using running = P;
+    template <class P>
+    DEV_HOSTDEV static P lift(const P &p) {
+        return p;
+    }
+    template <class P>
+    DEV_HOSTDEV static P lower(const P &p) {
+        return p;
+    }
 };
 
 // A member into a running value; rules with positions also see its number.
@@ -243,13 +258,14 @@ struct read_ahead {
 // batch are issued before any of them is combined; each thread still
 // combines its own members in increasing order.
 template <class Rule, class Part, class In, unsigned G>
-__device__ inline void run_threads(Part (&acc)[G], source<In> in, unsigned base, unsigned step,
-                                   const unsigned (&k0)[G], unsigned kstep, unsigned len) {
+__device__ inline void run_threads(typename Rule::template running<Part> (&acc)[G], source<In> in,
+                                   unsigned base, unsigned step, const unsigned (&k0)[G],
+                                   unsigned kstep, unsigned len) {
     constexpr unsigned U = read_ahead<In, G>::value;
     unsigned cnt[G];
     unsigned most = 0, least = ~0u;
     for (unsigned g = 0; g < G; ++g) {
-        acc[g] = Rule::template start<Part>();
+        acc[g] = Rule::lift(Rule::template start<Part>());
         cnt[g] = k0[g] < len ? (len - 1 - k0[g]) / kstep + 1 : 0;
         if (cnt[g] > most) most = cnt[g];
         if (cnt[g] < least) least = cnt[g];
@@ -302,10 +318,10 @@ __device__ inline Part halving(const Part (&a)[G]) {
 // The threads t = tl + L*m of one result that one hardware thread runs, for
 // m = M0, M0 + D, ..., merged in the order of the block's halving.
 template <class Rule, class S, unsigned N, unsigned D, unsigned M0, class Part, class In>
-__device__ inline Part thread_values(source<In> in, unsigned base, unsigned step, unsigned kfirst,
-                                     unsigned kstep, unsigned len) {
+__device__ inline typename Rule::template running<Part> thread_values(
+    source<In> in, unsigned base, unsigned step, unsigned kfirst, unsigned kstep, unsigned len) {
     if constexpr (N == S::G) {
-        Part acc[S::G];
+        typename Rule::template running<Part> acc[S::G];
         unsigned k0[S::G];
         for (unsigned g = 0; g < S::G; ++g) k0[g] = kfirst + S::L * (M0 + D * g);
         run_threads<Rule, Part, In, S::G>(acc, in, base, step, k0, kstep, len);
@@ -353,8 +369,8 @@ __device__ inline void block_reduce(sink<Part> dst, source<In> in, layout lay, u
     if (o < nres) {
         const unsigned oa = first + o;
         const unsigned base = oa % lay.group + oa / lay.group * lay.gap;
-        acc = thread_values<Rule, S, S::V, 1, 0, Part>(in, base, lay.step, j * B + tl, blocks * B,
-                                                       len);
+        acc = Rule::lower(thread_values<Rule, S, S::V, 1, 0, Part>(in, base, lay.step, j * B + tl,
+                                                                   blocks * B, len));
     }
     sh.set(tid, acc);
     settle<S::P, S::P>();

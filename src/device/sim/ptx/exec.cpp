@@ -8,6 +8,7 @@
 
 #include <alloca.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <new>
@@ -29,6 +30,7 @@ struct launch {
     int device;
     uint64_t serial;
     detail::launch_job *job;
+    range_set ranges;
 };
 
 namespace {
@@ -41,7 +43,6 @@ struct red_area {
 };
 
 std::atomic<uint64_t> next_serial{1};
-thread_local range_cache tl_cache;
 
 // Frame bytes beyond which a thread's frames move from its fiber stack to the heap.
 constexpr uint32_t stack_frames_limit = 24 * 1024;
@@ -105,15 +106,7 @@ void run_thread(const void *kernel, void **) {
     const detail::exec_state &e = detail::tl_exec;
     thread t{};
     t.L = &L;
-#if defined(SIMDEV_TSAN)
-    // The race checker sees each device thread as a thread of its own, so state
-    // shared by the fibers of one host thread would look racy: keep it per fiber.
-    range_cache own{};
-    t.cache = &own;
-#else
-    t.cache = &tl_cache;
-#endif
-    if (t.cache->serial != L.serial) *t.cache = range_cache{L.serial, {}, {}, 0};
+    t.ranges = &L.ranges;
     const uint3 tid = e.cur->idx, nt = e.block_dim;
     uint64_t *s = t.sreg;
     s[slot_one] = 1;
@@ -192,32 +185,42 @@ void memory_fault(thread &t, const insn &i, int code, const char *space, uint64_
     fault(t, i, code, what);
 }
 
-// Live device blocks of the launch's device, mapped pinned memory and the
-// module's variables are global memory.
 bool global_ok_slow(thread &t, uintptr_t a, unsigned bytes) {
-    const module &m = *t.L->m;
-    range_cache &c = *t.cache;
-    uintptr_t lo = 0, hi = 0;
-    if (m.holds(a, bytes)) {
-        lo = reinterpret_cast<uintptr_t>(m.var_base);
-        hi = lo + m.var_bytes;
-    } else {
-        std::lock_guard<std::mutex> lock(G().m);
-        auto &blocks = G().blocks;
-        auto it = blocks.upper_bound(a);
-        if (it == blocks.begin()) return false;
-        --it;
-        const detail::mem_block &b = it->second;
-        if (b.pinned ? !b.mapped : b.device != t.L->device) return false;
-        if (a - it->first >= b.bytes || bytes > b.bytes - (a - it->first)) return false;
-        lo = it->first;
-        hi = lo + b.bytes;
-    }
-    c.lo[c.next] = lo;
-    c.hi[c.next] = hi;
-    c.next = (c.next + 1) % 4;
+    const range_set &g = *t.ranges;
+    auto it = std::upper_bound(g.lo.begin(), g.lo.end(), a);
+    if (it == g.lo.begin()) return false;
+    const size_t k = size_t(it - g.lo.begin()) - 1;
+    if (a + bytes > g.hi[k] || a + bytes < a) return false;
+    t.hint = uint32_t(k);
     return true;
 }
+
+namespace {
+
+// Live device blocks of the launch's device, mapped pinned memory and the
+// module's variables are global memory. Memory freed while the kernel runs
+// is a fault of the program on a GPU as well.
+void take_ranges(const module &m, int device, range_set &out) {
+    std::vector<std::pair<uintptr_t, uintptr_t>> r;
+    if (m.var_bytes) {
+        const uintptr_t lo = reinterpret_cast<uintptr_t>(m.var_base);
+        r.push_back({lo, lo + m.var_bytes});
+    }
+    {
+        std::lock_guard<std::mutex> lock(G().m);
+        for (const auto &b : G().blocks) {
+            const detail::mem_block &mb = b.second;
+            if (mb.pinned ? !mb.mapped : mb.device != device) continue;
+            r.push_back({b.first, b.first + mb.bytes});
+        }
+    }
+    std::sort(r.begin(), r.end());
+    out.lo.reserve(r.size());
+    out.hi.reserve(r.size());
+    for (const auto &x : r) out.lo.push_back(x.first), out.hi.push_back(x.second);
+}
+
+}  // namespace
 
 void check_abort(thread &t) {
     if (__builtin_expect(t.L->job->fault.load(std::memory_order_relaxed) != 0, 0)) t.stop = true;
@@ -445,6 +448,7 @@ int run(const module &m, const function &entry, const grid_shape &shape,
     L.depth = entry.need_depth;
     L.serial = next_serial.fetch_add(1);
     L.device = shape.device;
+    take_ranges(m, shape.device, L.ranges);
     detail::launch_job job;
     job.kernel = &L;
     job.thunk = &thunk;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <type_traits>
+#include <vector>
 
 namespace sim {
 namespace ptx {
@@ -27,11 +28,10 @@ struct frame {
     const call_site *site;
 };
 
-// Ranges of global memory known good, per host thread and launch.
-struct range_cache {
-    uint64_t serial = 0;
-    uintptr_t lo[4] = {}, hi[4] = {};
-    unsigned next = 0;
+// The global memory a launch may address, taken when it starts: sorted,
+// disjoint ranges [lo, hi) that every thread reads without a lock.
+struct range_set {
+    std::vector<uintptr_t> lo, hi;
 };
 
 struct thread {
@@ -51,7 +51,8 @@ struct thread {
     frame *frames;
     uint32_t depth, max_depth;
     const launch *L;
-    range_cache *cache;
+    const range_set *ranges;
+    uint32_t hint;       // the range of the last global access
     uint32_t red_phase;  // barrier reductions passed
     uint64_t sreg[slot_fixed];
 };
@@ -90,9 +91,9 @@ inline uint64_t sign_extend(uint64_t v, unsigned bytes) {
 // ------------------------------------------------------------ memory
 
 inline bool global_ok(thread &t, uintptr_t a, unsigned bytes) {
-    const range_cache &c = *t.cache;
-    for (unsigned k = 0; k < 4; ++k)
-        if (a >= c.lo[k] && a + bytes <= c.hi[k] && a + bytes >= a) return true;
+    const range_set &g = *t.ranges;
+    const uint32_t h = t.hint;
+    if (h < g.lo.size() && a >= g.lo[h] && a + bytes <= g.hi[h] && a + bytes >= a) return true;
     return global_ok_slow(t, a, bytes);
 }
 

@@ -17,3 +17,6 @@
 #define kernel_main corpus_warp
 #include "corpus/warp.cu"
 #undef kernel_main
+#define kernel_main corpus_match
+#include "corpus/match.cu"
+#undef kernel_main

@@ -10,4 +10,6 @@ __global__ void corpus_reduce(const float *x, int n, float *partial, unsigned *t
 __global__ void corpus_atomics(int *ia, unsigned *ua, float *fa, double *da, unsigned long long *la,
                                int *old);
 __global__ void corpus_warp(const int *x, int *out);
+__global__ void corpus_match(const int *key, const long long *wide, unsigned *any_mask, unsigned *all_mask,
+                             int *all_pred, unsigned *wide_mask);
 }

@@ -31,6 +31,7 @@ struct launch {
     uint64_t serial;
     detail::launch_job *job;
     range_set ranges;
+    device_heap *heap;
 };
 
 namespace {
@@ -107,6 +108,7 @@ void run_thread(const void *kernel, void **) {
     thread t{};
     t.L = &L;
     t.ranges = &L.ranges;
+    t.heap = L.heap;
     const uint3 tid = e.cur->idx, nt = e.block_dim;
     uint64_t *s = t.sreg;
     s[slot_one] = 1;
@@ -188,9 +190,9 @@ void memory_fault(thread &t, const insn &i, int code, const char *space, uint64_
 bool global_ok_slow(thread &t, uintptr_t a, unsigned bytes) {
     const range_set &g = *t.ranges;
     auto it = std::upper_bound(g.lo.begin(), g.lo.end(), a);
-    if (it == g.lo.begin()) return false;
+    if (it == g.lo.begin()) return heap_ok(t, a, bytes);
     const size_t k = size_t(it - g.lo.begin()) - 1;
-    if (a + bytes > g.hi[k] || a + bytes < a) return false;
+    if (a + bytes > g.hi[k] || a + bytes < a) return heap_ok(t, a, bytes);
     t.hint = uint32_t(k);
     return true;
 }
@@ -332,6 +334,12 @@ void builtin_call(thread &t, const insn &i, const call_site &site) {
         std::memcpy(&v, t.params + site.args[k].from, std::min<uint32_t>(site.args[k].bytes, 8));
         return v;
     };
+    if (site.builtin == bi_malloc) {
+        const uint64_t p = heap_malloc(t, arg(0));
+        std::memcpy(t.params + site.ret.to, &p, std::min<uint32_t>(site.ret.bytes, 8));
+        return;
+    }
+    if (site.builtin == bi_free) return heap_free(t, i, arg(0));
     if (site.builtin == bi_vprintf) {
         int r = device_printf(t, i, arg(0), arg(1));
         if (site.has_ret && !t.stop) std::memcpy(t.params + site.ret.to, &r, std::min<uint32_t>(site.ret.bytes, 4));
@@ -356,11 +364,31 @@ void h_call(thread &t, const insn &i) {
     push_frame(t, &i, t.L->m->funcs[site.callee], &site);
 }
 
+void h_call_indirect(thread &t, const insn &i) {
+    const module &m = *t.L->m;
+    const call_site &site = m.calls[size_t(i.imm)];
+    const uint64_t a = t.r[i.o[0]];
+    uint32_t k;
+    if (!m.function_at(a, k) || site.targets[k].callee == no_function) {
+        char what[128];
+        std::snprintf(what, sizeof what, "call through 0x%llx, not the address of a function of this signature",
+                      (unsigned long long)a);
+        return fault(t, i, dev::err_launch_failed, what);
+    }
+    push_frame(t, &i, m.funcs[k], &site.targets[k]);
+}
+
 void h_trap(thread &t, const insn &i) { fault(t, i, dev::err_launch_failed, "trap"); }
 
 void h_bar(thread &t, const insn &) {
     detail::syncthreads();
     check_abort(t);
+}
+
+// barrier.sync with the barrier's number in o[0].
+void h_bar_id(thread &t, const insn &i) {
+    if (get<uint32_t>(t, i.o[0]) != 0) return fault(t, i, dev::err_launch_failed, "only barrier 0 is supported");
+    h_bar(t, i);
 }
 
 // bar.red: o[0] d, o[1] the predicate; aux 0 popc, 1 and, 2 or.
@@ -420,6 +448,16 @@ void h_vote(thread &t, const insn &i) {
     check_abort(t);
 }
 
+// match.sync: o[0] d, o[1] p, o[2] the value, o[3] member mask; aux 1 for all.
+void h_match(thread &t, const insn &i) {
+    const uint32_t r = uint32_t(detail::warp_op(get<uint32_t>(t, i.o[3]),
+                                                i.aux ? detail::wm_match_all : detail::wm_match_any,
+                                                t.r[i.o[2]], 0, 0, nullptr));
+    put<uint32_t>(t, i.o[0], r);
+    if (i.aux) t.r[i.o[1]] = r != 0;
+    check_abort(t);
+}
+
 void h_activemask(thread &t, const insn &i) { put<uint32_t>(t, i.o[0], detail::active_mask()); }
 
 void h_fence(thread &, const insn &) { __atomic_thread_fence(__ATOMIC_SEQ_CST); }
@@ -449,6 +487,7 @@ int run(const module &m, const function &entry, const grid_shape &shape,
     L.serial = next_serial.fetch_add(1);
     L.device = shape.device;
     take_ranges(m, shape.device, L.ranges);
+    L.heap = heap_of(shape.device);
     detail::launch_job job;
     job.kernel = &L;
     job.thunk = &thunk;

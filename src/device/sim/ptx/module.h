@@ -57,7 +57,9 @@ struct copy_rec {
 };
 
 // Functions a module may call without defining them, as the driver provides them.
-enum builtin : int { bi_none, bi_vprintf, bi_assertfail };
+enum builtin : int { bi_none, bi_vprintf, bi_assertfail, bi_malloc, bi_free };
+
+constexpr uint32_t no_function = ~0u;
 
 struct call_site {
     uint32_t callee;
@@ -65,6 +67,10 @@ struct call_site {
     std::vector<copy_rec> args;  // caller's argument variables to the callee's parameters
     bool has_ret = false;
     copy_rec ret{};              // callee's return variable to the caller's
+    // A call through a function address: the site as it would be for each
+    // function of the module (callee no_function where the parameters differ).
+    bool indirect = false;
+    std::vector<call_site> targets;
 };
 
 struct param_rec {
@@ -108,6 +114,16 @@ struct module {
     int target = 0;                     // sm_XY as XY
     bool bar_red = false;               // uses barrier reductions (their counters follow the shared memory)
     std::vector<call_site> calls;       // every call instruction's, by its index
+    // Function addresses: outside any address space the host maps, so that
+    // data accesses through them fault, and distinct between modules.
+    uint64_t code_base = 0;
+
+    uint64_t function_address(uint32_t k) const { return code_base + 16 * uint64_t(k); }
+    bool function_at(uint64_t a, uint32_t &k) const {
+        if (a < code_base || (a - code_base) % 16 || (a - code_base) / 16 >= funcs.size()) return false;
+        k = uint32_t((a - code_base) / 16);
+        return true;
+    }
 
     bool holds(uintptr_t a, size_t bytes) const {
         uintptr_t lo = reinterpret_cast<uintptr_t>(var_base);

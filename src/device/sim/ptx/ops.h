@@ -16,6 +16,7 @@ namespace sim {
 namespace ptx {
 
 struct launch;
+struct device_heap;
 
 struct frame {
     const function *f;
@@ -53,6 +54,8 @@ struct thread {
     const launch *L;
     const range_set *ranges;
     uint32_t hint;       // the range of the last global access
+    device_heap *heap;   // device malloc's, and its block of the last access
+    uintptr_t heap_lo, heap_hi;
     uint32_t red_phase;  // barrier reductions passed
     uint64_t sreg[slot_fixed];
 };
@@ -63,6 +66,13 @@ void memory_fault(thread &t, const insn &i, int code, const char *space, uint64_
                   unsigned bytes);
 bool global_ok_slow(thread &t, uintptr_t a, unsigned bytes);
 void check_abort(thread &t);
+
+// heap.cpp: device-side malloc and free, from a heap of a fixed size per
+// device that lives until the device is reset.
+device_heap *heap_of(int device);
+bool heap_ok(thread &t, uintptr_t a, unsigned bytes);
+uint64_t heap_malloc(thread &t, uint64_t bytes);
+void heap_free(thread &t, const insn &i, uint64_t a);
 
 enum space : int { sp_generic, sp_global, sp_shared, sp_local, sp_param, sp_const };
 
@@ -824,16 +834,42 @@ inline void h_bra(thread &t, const insn &i) {
 void h_ret(thread &t, const insn &i);
 void h_exit(thread &t, const insn &i);
 void h_call(thread &t, const insn &i);
+void h_call_indirect(thread &t, const insn &i);
 void h_trap(thread &t, const insn &i);
 void h_bar(thread &t, const insn &i);
+void h_bar_id(thread &t, const insn &i);
 void h_bar_red(thread &t, const insn &i);
 void h_bar_warp(thread &t, const insn &i);
 void h_shfl(thread &t, const insn &i);
 void h_vote(thread &t, const insn &i);
+void h_match(thread &t, const insn &i);
 void h_activemask(thread &t, const insn &i);
 void h_fence(thread &t, const insn &i);
 void h_clock(thread &t, const insn &i);
 inline void h_nop(thread &, const insn &) {}
+
+// fns: the position of the offset-th set bit of a mask counted from base,
+// upwards for a positive offset and downwards for a negative one; base
+// itself when the offset is 0 and its bit is set; all ones when there is none.
+inline void h_fns(thread &t, const insn &i) {
+    const uint32_t mask = get<uint32_t>(t, i.o[1]), base = get<uint32_t>(t, i.o[2]);
+    const int32_t offset = get<int32_t>(t, i.o[3]);
+    uint32_t d = ~0u;
+    if (offset == 0) {
+        if (base < 32 && ((mask >> base) & 1)) d = base;
+    } else {
+        int64_t count = offset > 0 ? int64_t(offset) - 1 : -int64_t(offset) - 1;
+        const int step = offset > 0 ? 1 : -1;
+        for (int64_t pos = base; pos >= 0 && pos < 32; pos += step) {
+            if (!((mask >> pos) & 1)) continue;
+            if (count-- == 0) {
+                d = uint32_t(pos);
+                break;
+            }
+        }
+    }
+    put<uint32_t>(t, i.o[0], d);
+}
 
 }  // namespace ptx
 }  // namespace sim

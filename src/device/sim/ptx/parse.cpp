@@ -3,9 +3,11 @@
 // no input makes it read outside the text or crash.
 #include "../internal.h"
 #include "../simkernel.h"
+#include "half.h"
 #include "ops.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -247,6 +249,7 @@ struct scope {
 
 struct pending_call {
     uint32_t site;
+    bool indirect = false;
     std::string callee;
     std::vector<param_rec> args;
     bool has_ret;
@@ -464,6 +467,12 @@ struct parser {
         data.resize(off + elem * count, 0);
         for (size_t k = 0; k < init.size(); ++k) std::memcpy(&data[off + k * elem], &init[k], elem);
         for (auto &s : init_syms) {
+            auto fi = func_index.find(s.second.first);
+            if (fi != func_index.end() && elem == 8 && s.second.second == 0) {
+                const uint64_t a = m.function_address(fi->second);
+                std::memcpy(&data[off + s.first * elem], &a, 8);
+                continue;
+            }
             auto g = globals.find(s.second.first);
             if (g == globals.end() || g->second.k != binding::var || elem != 8)
                 fail(line, "initialiser names '" + s.second.first + "', not a module variable");
@@ -703,6 +712,15 @@ struct parser {
                 scopes.emplace_back();
                 continue;
             }
+            if (x.k == t_id && peek(1).k == t_punct && peek(1).s == ":" && peek(2).s == ".callprototype") {
+                // The signature of an indirect call: the call site's own
+                // arguments say as much.
+                while (!accept(";")) {
+                    if (peek().k == t_end) fail(x.line, "expected ';'");
+                    next();
+                }
+                continue;
+            }
             if (x.k == t_id && peek(1).k == t_punct && peek(1).s == ":") {
                 std::string l = str(x.s);
                 next();
@@ -841,7 +859,13 @@ struct parser {
     uint32_t name_slot(std::string_view n, uint32_t line, ty *rty = nullptr, int *space = nullptr) {
         binding tmp;
         const binding *b = lookup(n, tmp);
-        if (!b) fail(line, "undefined name '" + str(n) + "'");
+        if (!b) {
+            auto fi = func_index.find(n);
+            if (fi == func_index.end()) fail(line, "undefined name '" + str(n) + "'");
+            if (rty) *rty = ty::none;
+            if (space) *space = sp_generic;
+            return const_slot(m.function_address(fi->second));
+        }
         if (rty) *rty = b->k == binding::reg ? b->t : ty::none;
         int sp = sp_generic;
         uint32_t s;
@@ -1160,17 +1184,23 @@ struct parser {
             expect(",");
         }
         std::string_view callee = ident();
+        const bool indirect = callee[0] == '%';
         if (accept(",")) {
-            expect("(");
-            if (!is(")")) {
-                do {
-                    args.push_back(ident());
-                } while (accept(","));
+            if (accept("(")) {
+                if (!is(")")) {
+                    do {
+                        args.push_back(ident());
+                    } while (accept(","));
+                }
+                expect(")");
+                if (indirect && accept(",")) ident();  // the prototype or the list of targets
+            } else if (indirect) {
+                ident();
+            } else {
+                expect("(");
             }
-            expect(")");
         }
         expect(";");
-        if (callee[0] == '%') fail(in.line, "indirect calls are not supported");
         auto param_of = [&](std::string_view n) {
             binding tmp;
             const binding *b = lookup(n, tmp);
@@ -1180,22 +1210,31 @@ struct parser {
         for (auto a : args) pc.args.push_back(param_of(a));
         pc.has_ret = !rets.empty();
         if (pc.has_ret) pc.ret = param_of(rets[0]);
-        pc.callee = str(callee);
         pc.site = uint32_t(m.calls.size());
         m.calls.emplace_back();
-        calls.push_back(pc);
         insn n = base_insn(&h_call);
         n.imm = pc.site;
+        if (indirect) {
+            ty rt;
+            n.fn = &h_call_indirect;
+            n.o[0] = name_slot(callee, in.line, &rt);
+            if (rt != ty::b64 && rt != ty::u64 && rt != ty::s64) fail(in.line, "a function address is a 64-bit register");
+            pc.indirect = true;
+        } else {
+            pc.callee = str(callee);
+        }
+        calls.push_back(pc);
         emit(n);
     }
 
     void build(inst &in) {
         std::string_view o = in.opcode;
         auto &ops = in.ops;
-        if (o != "mov" && o != "ld" && o != "ldu" && o != "st" && o != "cvt" && o != "atom")
+        if (o != "mov" && o != "ld" && o != "ldu" && o != "st" && o != "cvt" && o != "atom" && o != "selp")
             for (auto md : in.mods) {
                 const ty_rec *r = type_of(md);
-                if (r && r->kind == 'h') fail(in.line, "half-precision arithmetic is not supported");
+                if (r && (r->t == ty::f16 || r->t == ty::f16x2)) return build_half(in);
+                if (r && r->kind == 'h') fail(in.line, "bf16 arithmetic is not supported");
             }
         if (o == "mov") return build_mov(in);
         if (o == "ld" || o == "ldu") return build_ld(in);
@@ -1249,6 +1288,33 @@ struct parser {
         if (o == "bar" || o == "barrier") return build_bar(in);
         if (o == "shfl") return build_shfl(in);
         if (o == "vote") return build_vote(in);
+        if (o == "match") {
+            // match.any.sync.bN d, a, mask;  match.all.sync.bN d{|p}, a, mask;
+            count(in, 3);
+            if (!has(in, "sync")) fail(in.line, "match without .sync is not supported");
+            const bool all = has(in, "all");
+            if (!all && !has(in, "any")) fail(in.line, "match needs any or all");
+            ty t = type(in);
+            if (t != ty::b32 && t != ty::b64) fail(in.line, "match compares 32- or 64-bit values");
+            insn n = base_insn(&h_match);
+            n.aux = all;
+            n.o[0] = dst(ops[0]);
+            n.o[1] = ops[0].has2 ? ops[0].slot2 : sink_slot;
+            if (ops[0].has2 && !all) fail(in.line, "match.any sets no predicate");
+            n.o[2] = src(ops[1], t);
+            n.o[3] = src(ops[2], ty::b32);
+            return emit(n);
+        }
+        if (o == "fns") {
+            count(in, 4);
+            if (type(in) != ty::b32) fail(in.line, "fns takes .b32");
+            insn n = base_insn(&h_fns);
+            n.o[0] = dst(ops[0]);
+            n.o[1] = src(ops[1], ty::b32);
+            n.o[2] = src(ops[2], ty::b32);
+            n.o[3] = src(ops[3], ty::s32);
+            return emit(n);
+        }
         if (o == "activemask") {
             count(in, 1);
             insn n = base_insn(&h_activemask);
@@ -1312,6 +1378,36 @@ struct parser {
             return emit(n);
         }
         fail(in.line, "unsupported instruction '" + str(in.opcode) + "'");
+    }
+
+    // add sub mul fma min max neg abs setp of .f16 and .f16x2.
+    void build_half(inst &in) {
+        auto &ops = in.ops;
+        std::string_view o = in.opcode;
+        ty t = type(in);
+        const bool pair = t == ty::f16x2;
+        if (o == "setp") return build_setp(in);
+        static const struct {
+            const char *name;
+            int op, operands;
+        } forms[] = {{"add", hf_add, 3}, {"sub", hf_sub, 3}, {"mul", hf_mul, 3}, {"fma", hf_fma, 4},
+                     {"min", hf_min, 3}, {"max", hf_max, 3}, {"neg", hf_neg, 2}, {"abs", hf_abs, 2}};
+        int op = -1, operands = 0;
+        for (const auto &f : forms)
+            if (o == f.name) op = f.op, operands = f.operands;
+        if (op < 0) fail(in.line, "unsupported half-precision instruction '" + str(o) + "'");
+        if (has(in, "NaN") || has(in, "xorsign") || has(in, "relu") || has(in, "oob"))
+            fail(in.line, "unsupported form of '" + str(o) + "'");
+        if (has(in, "rz") || has(in, "rm") || has(in, "rp")) fail(in.line, "half precision rounds to nearest only");
+        count(in, size_t(operands));
+        insn n = base_insn(nullptr);
+        n.aux = float_flags(in);
+        n.o[0] = dst(ops[0]);
+        for (int k = 1; k < operands; ++k) n.o[k] = src(ops[size_t(k)], pair ? ty::b32 : ty::b16);
+        n.fn = by_value<hf_abs + 1>(op, [&](auto x) -> handler {
+            return pair ? &h_half<decltype(x)::value, true> : &h_half<decltype(x)::value, false>;
+        });
+        emit(n);
     }
 
     void build_mov(inst &in) {
@@ -1548,17 +1644,25 @@ struct parser {
             if (t == ty::s64) t = ty::u64;
         }
         if (is_int(t) && c >= c_equ) fail(in.line, "unordered comparisons are for floats");
+        const bool half = t == ty::f16 || t == ty::f16x2;
         insn n = base_insn(nullptr);
         n.o[0] = dst(ops[0]);
         n.o[1] = ops[0].has2 ? ops[0].slot2 : sink_slot;
-        n.o[2] = src(ops[1], t);
-        n.o[3] = src(ops[2], t);
+        n.o[2] = src(ops[1], half ? (t == ty::f16 ? ty::b16 : ty::b32) : t);
+        n.o[3] = src(ops[2], half ? (t == ty::f16 ? ty::b16 : ty::b32) : t);
         n.o[4] = slot_one;
         n.aux = 0;
         if (ops.size() == 4) {
             n.o[4] = src(ops[3], ty::pred);
             n.aux = has(in, "and") ? 1 : has(in, "or") ? 2 : has(in, "xor") ? 3 : 255;
             if (n.aux == 255) fail(in.line, "setp with a third predicate needs and, or or xor");
+        }
+        if (half) {
+            if (has(in, "ftz")) n.aux |= 4;
+            n.fn = by_value<c_nan + 1>(c, [&](auto cc) -> handler {
+                return t == ty::f16x2 ? &h_setp_half<decltype(cc)::value, true> : &h_setp_half<decltype(cc)::value, false>;
+            });
+            return emit(n);
         }
         auto pick = [&](auto x) -> handler {
             return by_value<c_nan + 1>(c, [&](auto cc) -> handler { return &h_setp<decltype(x), decltype(cc)::value>; });
@@ -1591,6 +1695,13 @@ struct parser {
         }
         if (!has(in, "sync") && in.opcode != "bar") fail(in.line, "unsupported barrier");
         count(in, 1, 2);
+        if (ops[0].k == operand::name && ops.size() == 1) {
+            // The barrier's number in a register (cooperative groups under -G):
+            // checked when it runs.
+            insn n = base_insn(&h_bar_id);
+            n.o[0] = src(ops[0], ty::u32);
+            return emit(n);
+        }
         if (ops[0].k != operand::imm || ops[0].bits != 0 || ops.size() == 2)
             fail(in.line, "only barrier 0 of the whole block is supported");
         emit(base_insn(&h_bar));
@@ -1869,7 +1980,9 @@ struct parser {
     // ------------------------------------------------------------ linking
 
     void link() {
+        if (m.funcs.size() >= (1u << 16)) fail(1, "more than 65535 functions");
         for (const pending_call &c : calls) {
+            if (c.indirect) continue;
             auto it = func_index.find(c.callee);
             if (it == func_index.end()) fail(c.line, "call of undeclared function '" + c.callee + "'");
             const function &callee = m.funcs[it->second];
@@ -1880,6 +1993,8 @@ struct parser {
                 // The driver's own: formatted output and failed assertions.
                 if (c.callee == "vprintf" && c.args.size() == 2 && c.has_ret) s.builtin = bi_vprintf;
                 else if (c.callee == "__assertfail" && c.args.size() == 5) s.builtin = bi_assertfail;
+                else if (c.callee == "malloc" && c.args.size() == 1 && c.has_ret) s.builtin = bi_malloc;
+                else if (c.callee == "free" && c.args.size() == 1 && !c.has_ret) s.builtin = bi_free;
                 else fail(c.line, "function '" + c.callee + "' is not defined in this module");
                 for (const param_rec &a : c.args) s.args.push_back({a.off, 0, a.bytes});
                 s.has_ret = c.has_ret;
@@ -1893,14 +2008,36 @@ struct parser {
             s.has_ret = c.has_ret;
             if (c.has_ret) s.ret = {callee.ret.off, c.ret.off, std::min(c.ret.bytes, callee.ret.bytes)};
         }
+        for (const pending_call &c : calls) {
+            if (!c.indirect) continue;
+            call_site &s = m.calls[c.site];
+            s.indirect = true;
+            s.callee = no_function;
+            s.targets.resize(m.funcs.size());
+            for (uint32_t k = 0; k < m.funcs.size(); ++k) {
+                const function &g = m.funcs[k];
+                call_site &to = s.targets[k];
+                to.callee = no_function;
+                if (!g.defined || g.entry || c.args.size() != g.formals.size() || c.has_ret != g.has_ret) continue;
+                to.callee = k;
+                for (size_t j = 0; j < c.args.size(); ++j)
+                    to.args.push_back({c.args[j].off, g.formals[j].off, std::min(c.args[j].bytes, g.formals[j].bytes)});
+                to.has_ret = c.has_ret;
+                if (c.has_ret) to.ret = {g.ret.off, c.ret.off, std::min(c.ret.bytes, g.ret.bytes)};
+            }
+        }
         for (const function &fn : m.funcs)
             if (!fn.defined && fn.entry) fail(fn.line, "entry '" + fn.name + "' has no body");
         // Call graph: callees per function from the call instructions.
         for (size_t k = 0; k < m.funcs.size(); ++k) {
             function &fn = m.funcs[k];
-            for (const insn &i : fn.code)
-                if (i.fn == &h_call && !m.calls[size_t(i.imm)].builtin)
-                    fn.callees.push_back(m.calls[size_t(i.imm)].callee);
+            for (const insn &i : fn.code) {
+                if (i.fn != &h_call && i.fn != &h_call_indirect) continue;
+                const call_site &cs = m.calls[size_t(i.imm)];
+                if (!cs.indirect && !cs.builtin) fn.callees.push_back(cs.callee);
+                for (const call_site &to : cs.targets)
+                    if (to.callee != no_function) fn.callees.push_back(to.callee);
+            }
             std::sort(fn.callees.begin(), fn.callees.end());
             fn.callees.erase(std::unique(fn.callees.begin(), fn.callees.end()), fn.callees.end());
         }
@@ -1969,7 +2106,9 @@ struct parser {
 }  // namespace
 
 int load(const char *text, int capability, std::unique_ptr<module> &out, std::string &diag) {
+    static std::atomic<uint32_t> modules{0};
     auto m = std::make_unique<module>();
+    m->code_base = uint64_t(0xfe) << 56 | uint64_t(modules.fetch_add(1) + 1) << 20;
     try {
         size_t n = std::strlen(text);
         parser ps(std::string_view(text, n), *m, capability);

@@ -136,6 +136,8 @@ struct launch_job {
     uint64_t blocks = 0;
     std::atomic<int> fault{0};
     char race_start = 0, race_end = 0;  // race checker: the kernel's boundaries
+    unsigned lanes = 1;                  // race checker: host threads that share the blocks
+    std::atomic<unsigned> lane_next{0};
 };
 // Runs every block of `job`; returns 0 or the fault a block reported.
 int run_grid(launch_job &job);

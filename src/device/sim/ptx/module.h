@@ -31,6 +31,7 @@ struct insn {
     uint32_t o[6];     // operand slots, destination first
     int64_t imm;       // address offset, branch target, call site
     uint32_t line;     // source line
+    uint32_t site;     // the race checker's name of the function and line (race.cpp)
 };
 
 // Fixed slots of every frame.
@@ -134,6 +135,12 @@ struct module {
         return (shared_static + a - 1) / a * a;
     }
 };
+
+// race.cpp: under the race checker, names every instruction's function and
+// line for its reports; nothing elsewhere.
+void name_race_sites(module &m);
+// The function and line of a race_pc (ops.h), for the checker's symbolizer hook.
+bool race_site_name(uintptr_t pc, const char **func, int *line);
 
 // Parses and links `text`. Returns 0, or 218 (222 for a PTX version newer
 // than the driver's) with `diag` naming the line.

@@ -3,6 +3,7 @@
 // arguments), so a handler does only the operation itself.
 #pragma once
 
+#include "../simkernel.h"
 #include "module.h"
 #include "round.h"
 
@@ -59,6 +60,10 @@ struct thread {
     uint32_t red_phase;  // barrier reductions passed
     uint64_t sreg[slot_fixed];
 };
+
+// The program counter that stands for an instruction in race reports: the
+// checker asks __tsan_symbolize_external (race.cpp) for those with bit 60 set.
+inline uintptr_t race_pc(const insn &i) { return uintptr_t(1) << 60 | uintptr_t(i.site) << 4 | 8; }
 
 // exec.cpp
 void fault(thread &t, const insn &i, int code, const char *what);
@@ -797,6 +802,9 @@ void h_atom(thread &t, const insn &i) {
     B *q = reinterpret_cast<B *>(p);
     T b = get<T>(t, i.o[1]), c = get<T>(t, i.o[2]);
     B oldb;
+#if defined(__SANITIZE_THREAD__)
+    sim_atomic_access_ unseen;  // as the C++ path's atomics
+#endif
     if (OP == a_and || OP == a_or || OP == a_xor || OP == a_exch || (OP == a_add && std::is_integral<T>::value)) {
         B bb;
         std::memcpy(&bb, &b, sizeof bb);

@@ -2120,6 +2120,7 @@ int load(const char *text, int capability, std::unique_ptr<module> &out, std::st
             any_entry |= m->funcs[k].entry;
         }
         (void)any_entry;
+        name_race_sites(*m);
     } catch (const parse_error &e) {
         diag = "line " + std::to_string(e.line) + ": " + e.msg;
         return e.code;

@@ -685,6 +685,43 @@ TEST_P(Corpus, CooperativeGroupsTilesCoalescedGroupsAndBlockSync) {
     device_free(dx), device_free(tile), device_free(rank), device_free(bsum);
 }
 
+int walk_reference(int depth, int seed) {
+    return depth == 0 ? seed + (seed & 31) : walk_reference(depth - 1, seed + 1) + seed + (depth & 31);
+}
+
+TEST_P(Corpus, RecursionWithinTheDeviceStack) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("recurse");
+    ASSERT_TRUE(f);
+    const int n = 64;
+    std::vector<int> depth(n);
+    for (int i = 0; i < n; ++i) depth[size_t(i)] = i % 4;
+    int *dd = to_device(depth), *out = device_alloc<int>(n);
+    ASSERT_EQ(ptxtest::launch(f, dim3(2), dim3(32), 0, params().ptr(dd).ptr(out)), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    std::vector<int> got = from_device(out, n);
+    for (int i = 0; i < n; ++i) EXPECT_EQ(got[size_t(i)], walk_reference(i % 4, i)) << i;
+    device_free(dd), device_free(out);
+}
+
+// 64 frames of 128 bytes and more are far beyond a GPU's default stack of
+// 1 KiB per thread: the kernel faults, the process goes on.
+TEST_P(Corpus, DeepRecursionOverflowsTheDeviceStack) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("recurse");
+    ASSERT_TRUE(f);
+    std::vector<int> depth(32, 1);
+    depth[5] = 64;
+    int *dd = to_device(depth), *out = device_alloc<int>(32);
+    ASSERT_EQ(ptxtest::launch(f, dim3(1), dim3(32), 0, params().ptr(dd).ptr(out)), 0);
+    const int e = dev::synchronize();
+    if (testenv::sim_backend) {
+        EXPECT_EQ(e, dev::err_launch_failed);
+    } else {
+        EXPECT_NE(e, 0);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Ptx, Corpus, ::testing::Values("opt", "debug"),
                          [](const ::testing::TestParamInfo<const char *> &i) { return std::string(i.param); });
 

@@ -26,7 +26,7 @@ struct launch {
     size_t param_bytes;
     uint32_t shared_bytes;  // what the kernel may address
     uint32_t red_offset;    // barrier-reduction counters, after it
-    uint32_t local_bytes, mem_bytes, depth;
+    uint32_t local_bytes, mem_bytes, depth, stack_bytes;
     int device;
     uint64_t serial;
     detail::launch_job *job;
@@ -47,8 +47,6 @@ std::atomic<uint64_t> next_serial{1};
 
 // Frame bytes beyond which a thread's frames move from its fiber stack to the heap.
 constexpr uint32_t stack_frames_limit = 24 * 1024;
-// Call depth and sizes assumed for recursive call chains.
-constexpr uint32_t recursion_depth = 64;
 
 void set_fault(thread &t, int code) {
     int expected = 0;
@@ -68,10 +66,14 @@ void describe(thread &t, const insn &i, const char *what) {
 bool push_frame(thread &t, const insn *at, const function &f, const call_site *site) {
     const uint32_t bytes = f.frame_bytes();
     const uint32_t local = (f.local_bytes + 15) & ~15u;
+    const uint32_t stack = f.stack_bytes();
     if ((t.r && t.depth >= t.max_depth) || bytes > t.mem_size - t.mem_top ||
-        local > t.local_size - t.local_top) {
+        local > t.local_size - t.local_top || (t.stack_size && stack > t.stack_size - t.stack_top)) {
         static const insn none{};
-        describe(t, at ? *at : none, "call stack overflow");
+        char what[160];
+        std::snprintf(what, sizeof what, "stack overflow: a call %u deep needs more than the %u-byte device stack",
+                      t.depth + 1, t.stack_size ? t.stack_size : t.stack_top + stack);
+        describe(t, at ? *at : none, what);
         set_fault(t, dev::err_launch_failed);
         return false;
     }
@@ -79,7 +81,7 @@ bool push_frame(thread &t, const insn *at, const function &f, const call_site *s
         frame &fr = t.frames[t.depth];
         fr.code = t.code, fr.pc = t.pc, fr.r = t.r, fr.params = t.params;
         fr.param_bytes = t.param_bytes;
-        fr.local_top = t.local_top, fr.mem_top = t.mem_top, fr.site = site;
+        fr.local_top = t.local_top, fr.mem_top = t.mem_top, fr.stack_top = t.stack_top, fr.site = site;
         ++t.depth;
     }
     uint64_t *r = reinterpret_cast<uint64_t *>(t.mem + t.mem_top);
@@ -93,6 +95,7 @@ bool push_frame(thread &t, const insn *at, const function &f, const call_site *s
     }
     t.mem_top += bytes;
     t.local_top += local;
+    t.stack_top += stack;
     t.r = r;
     t.params = params;
     t.param_bytes = f.param_bytes;
@@ -158,6 +161,7 @@ void run_thread(const void *kernel, void **) {
     t.mem_size = L.mem_bytes;
     t.frames = reinterpret_cast<frame *>(t.mem + L.mem_bytes);
     t.max_depth = L.depth;
+    t.stack_size = L.stack_bytes;
     if (!push_frame(t, nullptr, *L.entry, nullptr)) return;
     if (L.entry->formal_bytes) std::memcpy(t.params, L.params, L.entry->formal_bytes);
 
@@ -244,7 +248,7 @@ void h_ret(thread &t, const insn &) {
     if (fr.site && fr.site->has_ret)
         std::memcpy(fr.params + fr.site->ret.to, t.params + fr.site->ret.from, fr.site->ret.bytes);
     t.code = fr.code, t.pc = fr.pc, t.r = fr.r, t.params = fr.params, t.param_bytes = fr.param_bytes;
-    t.local_top = fr.local_top, t.mem_top = fr.mem_top;
+    t.local_top = fr.local_top, t.mem_top = fr.mem_top, t.stack_top = fr.stack_top;
 }
 
 void h_exit(thread &t, const insn &) { t.stop = true; }
@@ -491,6 +495,7 @@ int run(const module &m, const function &entry, const grid_shape &shape,
     L.local_bytes = (entry.need_local + 15) & ~15u;
     L.mem_bytes = entry.need_frames;
     L.depth = entry.need_depth;
+    L.stack_bytes = entry.need_stack;
     L.serial = next_serial.fetch_add(1);
     L.device = shape.device;
     take_ranges(m, shape.device, L.ranges);

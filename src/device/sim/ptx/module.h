@@ -7,6 +7,7 @@
 // handler never asks whether it reads a register or an immediate.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -92,8 +93,9 @@ struct function {
     uint32_t local_bytes = 0;        // local depots of one frame
     std::vector<std::pair<uint32_t, uint32_t>> depots;  // slot, offset in the frame's local part
     std::vector<uint32_t> callees;
-    // Worst case of any call chain from here, found when the module links.
-    uint32_t need_local = 0, need_frames = 0, need_depth = 0;
+    // Worst case of any call chain from here, found when the module links;
+    // for recursive chains, what the device stack can hold (need_stack).
+    uint32_t need_local = 0, need_frames = 0, need_depth = 0, need_stack = 0;
     bool recursive = false;
     // Block shapes the entry declares: at most maxntid threads, exactly reqntid (0: none).
     uint32_t maxntid = 0, reqntid[3] = {0, 0, 0};
@@ -101,6 +103,9 @@ struct function {
     uint32_t frame_bytes() const {
         return uint32_t((init.size() * 8 + param_bytes + 15) & ~size_t(15));
     }
+    // What a frame takes of the device stack: its local depot, and at least
+    // the saved registers and return address of a call.
+    uint32_t stack_bytes() const { return std::max<uint32_t>(16, (local_bytes + 15) & ~15u); }
 };
 
 struct module {
@@ -141,6 +146,10 @@ struct module {
 void name_race_sites(module &m);
 // The function and line of a race_pc (ops.h), for the checker's symbolizer hook.
 bool race_site_name(uintptr_t pc, const char **func, int *line);
+
+// A GPU's default stack per thread. Chains of calls that the linker can
+// bound get the stack they need; recursive ones get this much.
+constexpr uint32_t device_stack_bytes = 1024;
 
 // Parses and links `text`. Returns 0, or 218 (222 for a PTX version newer
 // than the driver's) with `diag` naming the line.

@@ -26,7 +26,7 @@ struct frame {
     uint64_t *r;
     unsigned char *params;
     uint32_t param_bytes;
-    uint32_t local_top, mem_top;
+    uint32_t local_top, mem_top, stack_top;
     const call_site *site;
 };
 
@@ -52,6 +52,7 @@ struct thread {
     uint32_t mem_size, mem_top;
     frame *frames;
     uint32_t depth, max_depth;
+    uint32_t stack_top, stack_size;  // device stack taken by the frames; its size (0: unbounded)
     const launch *L;
     const range_set *ranges;
     uint32_t hint;       // the range of the last global access

@@ -2084,16 +2084,20 @@ struct parser {
         }
         const uint32_t own_local = (fn.local_bytes + 15) & ~15u;
         if (rec) {
-            // Recursion: room for a bounded depth of the largest frame.
+            // Recursion: the device stack bounds the chain; room for as many
+            // of the smallest frames as it holds, each as large as the largest.
             fn.recursive = true;
-            uint32_t big_local = own_local, big_mem = fn.frame_bytes();
+            uint32_t small_stack = fn.stack_bytes(), big_stack = 0, big_mem = fn.frame_bytes();
             for (const function &g : m.funcs) {
-                big_local = std::max(big_local, (g.local_bytes + 15) & ~15u);
+                small_stack = std::min(small_stack, g.stack_bytes());
+                big_stack = std::max(big_stack, g.stack_bytes());
                 big_mem = std::max(big_mem, g.frame_bytes());
             }
-            fn.need_local = big_local * 64;
-            fn.need_frames = big_mem * 64;
-            fn.need_depth = 64;
+            // A frame larger than the stack would leave no room for one call.
+            fn.need_stack = std::max(device_stack_bytes, fn.stack_bytes() + big_stack);
+            fn.need_depth = fn.need_stack / small_stack;
+            fn.need_local = fn.need_stack;
+            fn.need_frames = big_mem * fn.need_depth;
         } else {
             fn.need_local = own_local + loc;
             fn.need_frames = fn.frame_bytes() + mem;

@@ -23,6 +23,11 @@ buffer_t *g_tmp[list_room];
 int g_ntmp = 0;
 buffer_t *g_bout[list_room];
 bool g_bout_used[list_room];
+// Per output entry: the buffer on which the call holds the reference that
+// attach took at the first access (or that pkr_link handed over), and whether
+// the entry's root carries two outputs (pkr_new_offset).
+buffer_t *g_bout_ref[list_room];
+bool g_bout_pair[list_room];
 int g_nbout = 0;
 buffer_t *g_bin[list_room];
 int g_nbin = 0;
@@ -70,21 +75,36 @@ int output_entry(const buffer_t *b) {
     return -1;
 }
 
-void add_output(buffer_t *b) {
+void add_output(buffer_t *b, bool pair = false) {
     g_bout[g_nbout] = b;
     g_bout_used[g_nbout] = false;
+    g_bout_ref[g_nbout] = nullptr;
+    g_bout_pair[g_nbout] = pair;
     ++g_nbout;
 }
 
-// An output's buffer holds one more reference once it has been accessed in the
-// call (the engine's attach), so it is freed once more then.
-void release_output(int j) {
-    buffer_t *b = g_bout[j];
-    if (!b) return;
-    g_engine->free(b);
-    if (g_bout_used[j]) g_engine->free(b);
-    g_bout[j] = nullptr;
-    g_bout_used[j] = false;
+// Gives back the reference the call took on entry j's output.
+void drop_access(int j) {
+    if (!g_bout_ref[j]) return;
+    g_engine->free(g_bout_ref[j]);
+    g_bout_ref[j] = nullptr;
+}
+
+// The output whose record named `own` (in entry j) stops naming it: its
+// reference goes, and the call's on the same buffer; an entry with no output
+// left is unlocked and emptied, one still carrying the other output of a pair
+// stays.
+void leave_output(buffer_t *own, int j) {
+    if (g_bout_pair[j]) {
+        g_bout_pair[j] = false;
+        if (g_bout_ref[j] == own) drop_access(j);
+    } else {
+        g_engine->unlock(g_bout[j]);
+        drop_access(j);
+        g_bout[j] = nullptr;
+        g_bout_used[j] = false;
+    }
+    g_engine->free(own);
 }
 
 void set_field(mxArray *a, const char *name, mxArray *value) {
@@ -202,7 +222,10 @@ err_t access(buffer_t **held, const mxArray *a, const side &s) {
             } else {
                 g_bout_used[j] = true;
                 r = g_engine->attach(a, b);
-                if (!err_failed(r)) r = (g_engine->*s.first_write)(b, g_engine);
+                if (!err_failed(r)) {
+                    g_bout_ref[j] = b;
+                    r = (g_engine->*s.first_write)(b, g_engine);
+                }
             }
             if (err_failed(r)) return fail(r);
             *held = b;
@@ -247,7 +270,11 @@ void call_unlock(int n, buffer_t **list) {
 }
 
 void call_cleanup() {
-    for (int j = 0; j < g_nbout; ++j) release_output(j);
+    for (int j = 0; j < g_nbout; ++j) {
+        if (!g_bout[j]) continue;
+        g_engine->unlock(g_bout[j]);
+        drop_access(j);
+    }
     call_free(g_ntmp, g_tmp);
     call_unlock(g_nbin, g_bin);
     g_ntmp = g_nbout = g_nbin = 0;
@@ -255,8 +282,11 @@ void call_cleanup() {
 
 void pkr_raise(const char *id, err_t e) {
     if (g_live) {
+        // The failing call ends here: what it held goes back, and the engine
+        // lets go of the device copies it made for MATLAB data.
         g_live = false;
         call_cleanup();
+        g_engine->end_call(g_engine);
     }
     const char *msg = err_is_punt(e) ? "operation handed to the engine" : e.msg;
     mexErrMsgIdAndTxt(id, "%s (%s:%d)", msg, e.file, e.line);
@@ -276,15 +306,14 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     g_ntmp = g_nbout = g_nbin = 0;
     g_live = true;
     err_t r = pkrFunction(nlhs, plhs, nrhs, prhs);
-    if (err_failed(r)) {
-        call_cleanup();
-        if (!err_is_punt(r)) pkr_raise(PKR_ID_RUNTIME, r);
-    }
+    if (err_failed(r) && !err_is_punt(r)) pkr_raise(PKR_ID_RUNTIME, r);
     g_live = false;
+    if (err_is_punt(r)) call_cleanup();
     g_engine->end_call(g_engine);
     call_unlock(g_nbin, g_bin);
     call_unlock(g_nbout, g_bout);
     call_free(g_ntmp, g_tmp);
+    for (int j = 0; j < g_nbout; ++j) drop_access(j);
     dev::get_last_error();
 }
 
@@ -336,14 +365,20 @@ err_t pkr_new_offset(mxArray **a, mxArray **b, dim_t n, const dim_t *sizes, mxCl
     buffer_t *whole = nullptr;
     g_engine->alloc(&whole, 2 * half, g_engine);
     if (!whole) raise_sdk(114, msg_no_memory);
-    add_output(whole);
+    add_output(whole, true);
     set_buffer(*a, whole);
     buffer_t *view = nullptr;
     g_engine->subbuffer(&view, whole, half, half, g_engine);
     if (!view) raise_sdk(116, msg_no_memory);
     m_stack(*b)->buffer = view;
     err_t r = g_engine->attach(*b, view);
-    return err_failed(r) ? fail(r) : r;
+    if (err_failed(r)) {
+        // B holds no reference to drop when the host destroys it.
+        m_stack(*b)->buffer = nullptr;
+        g_bout_pair[g_nbout - 1] = false;
+        return fail(r);
+    }
+    return r;
 }
 
 // ------------------------------------------------------------ access
@@ -382,15 +417,28 @@ err_t pkr_link(mxArray *a, uint64_t dev_ptr) {
     // or leaving an output without one, would lose data.
     if (k < 0) return err_set(374, file_calls, "pkr_link: address is not a temporary of this call");
     buffer_t *old = m_is_buffer(a) ? m_buffer(a) : nullptr;
-    int j = old ? output_entry(old) : -1;
+    int j = old ? output_entry(root_of(old)) : -1;
     if (j < 0) return err_set(375, file_calls, "pkr_link: array is not an output of this call");
+    // One output of a pair moves to an entry of its own; the other keeps the
+    // shared root.
+    const bool pair = g_bout_pair[j];
+    if (pair && g_nbout == list_room) return err_set(376, file_calls, msg_too_many);
     buffer_t *t = g_tmp[k];
     g_tmp[k] = nullptr;
-    release_output(j);
-    g_bout[j] = t;
-    g_bout_used[j] = true;
+    leave_output(old, j);
+    int n = j;
+    if (pair) {
+        add_output(t);
+        n = g_nbout - 1;
+    }
+    g_bout[n] = t;
+    g_bout_used[n] = true;
+    // The temporary's reference becomes the output's; the one attach takes is the call's.
     m_stack(a)->buffer = t;
-    return g_engine->attach(a, t);
+    err_t r = g_engine->attach(a, t);
+    if (err_failed(r)) return fail(r);
+    g_bout_ref[n] = t;
+    return r;
 }
 
 err_t call_duplicate(mxArray **d, const mxArray *s) {
@@ -472,9 +520,10 @@ mxArray *pkr_wrap(const mxArray *a) {
 err_t pkr_punt(int op, mxArray *out, const mxArray *left, const mxArray *right) {
     // Only a GPU array has a record to turn into a node.
     if (!m_is_garray(out)) return err_set(402, file_calls, "pkr_punt: output is not a GPU array");
-    buffer_t *own = m_stack(out)->buffer;
-    for (int j = 0; j < g_nbout; ++j)
-        if (g_bout[j] && g_bout[j] == own) release_output(j);
+    // An output of the call gives its storage back: the node names no buffer.
+    buffer_t *own = m_is_buffer(out) ? m_buffer(out) : nullptr;
+    int j = own ? output_entry(root_of(own)) : -1;
+    if (j >= 0) leave_output(own, j);
     stack_rec_t *rec = m_stack(out);
     rec->kind = rec_kind_node;
     rec->buffer = nullptr;

@@ -1,6 +1,24 @@
 // The SDK for MEX modules that work on GPU arrays. A module compiles in the
 // SDK runtime (calls, err, host) and defines pkrFunction; mexFunction is the
-// runtime's and calls it once per MEX call.
+// runtime's and calls it once per MEX call. The MEX file exports mexFunction
+// only, so that modules loaded side by side each keep their own.
+//
+// References. The engine hands out a buffer with one reference (alloc,
+// alloc_array, copy); attach and share add one, free drops one. A GPU array
+// object owns one reference to the buffer its record names and the host drops
+// it when it destroys the object; a view keeps its root alive while it has a
+// reference. So an output owns the reference of the buffer it was made with
+// (B of pkr_new_offset the one attach gives it, call_duplicate's the one copy
+// or share gives), and the call owns only what it took itself:
+//   - a temporary's reference (pkr_alloc), until pkr_link hands it to an output;
+//   - the reference attach takes when an output is first accessed, or when
+//     pkr_link gives it a temporary's storage;
+//   - a hold on every buffer it accessed.
+// Every call gives back exactly these when it ends, whether it succeeds,
+// punts or fails: a failing call leaves its outputs their own references (the
+// host destroys them), and releases the device copies of MATLAB data too. An
+// output that stops naming its buffer (pkr_link, pkr_punt) drops its own
+// reference there.
 #pragma once
 
 #include "engine.h"
@@ -18,7 +36,8 @@ err_t pkrFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);
 engine_t *call_gpgpu();
 void call_free(int n, buffer_t **list);
 void call_unlock(int n, buffer_t **list);
-// Releases the call's outputs, temporaries and inputs and empties the lists.
+// Gives back what the call holds and the references it took (see above) and
+// empties the lists; the outputs keep their own references.
 void call_cleanup();
 // Raises `e` in the host as "%s (%s:%d)". Inside pkrFunction the call's lists
 // are released first. Does not return.
@@ -40,7 +59,9 @@ err_t pkr_mem(uint64_t *dev_ptr, const mxArray *a);
 err_t pkr_mem_host(void **host_ptr, const mxArray *a);
 // A temporary device buffer, freed when the call ends.
 err_t pkr_alloc(uint64_t *dev_ptr, uint32_t bytes);
-// Makes the temporary at `dev_ptr` the storage of output `a`.
+// Makes the temporary at `dev_ptr` the storage of output `a`; the other output
+// of a pkr_new_offset pair keeps the shared storage. Refuses (374, 375, 376)
+// before changing anything.
 err_t pkr_link(mxArray *a, uint64_t dev_ptr);
 // An output that reuses input `s`'s storage where the engine allows it.
 err_t call_duplicate(mxArray **d, const mxArray *s);

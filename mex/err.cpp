@@ -24,6 +24,50 @@ err_t err_punt() {
 
 namespace {
 
+struct entry {
+    int code;
+    const char *text;
+};
+
+const entry driver_texts[] = {
+    {1, "invalid value"},
+    {2, "out of memory"},
+    {3, "not initialized"},
+    {4, "deinitialized"},
+    {100, "no device"},
+    {101, "invalid device"},
+    {201, "invalid context"},
+    {202, "context already current"},
+    {205, "map failed"},
+    {206, "unmap failed"},
+    {207, "array is mapped"},
+    {208, "already mapped"},
+    {209, "no binary for this GPU"},
+    {210, "already acquired"},
+    {211, "not mapped"},
+    {300, "invalid source"},
+    {301, "file not found"},
+    {400, "invalid handle"},
+    {500, "not found"},
+    {600, "not ready"},
+    {700, "launch failed"},
+    {701, "insufficient resources"},
+    {702, "timeout"},
+    {703, "bad texturing"},
+};
+
+const entry cufft_texts[] = {
+    {1, "invalid plan"},   {2, "allocation failed"}, {3, "invalid type"}, {4, "invalid value"},
+    {5, "internal error"}, {6, "execution failed"},  {7, "setup failed"}, {8, "invalid size"},
+};
+
+template <int N>
+const char *lookup(const entry (&table)[N], int code) {
+    for (const entry &e : table)
+        if (e.code == code) return e.text;
+    return "unknown";
+}
+
 void vdiag(diag_channel channel, int line, const char *function, const char *format, va_list ap) {
     char text[4096];
     vsnprintf(text, sizeof text, format, ap);
@@ -48,3 +92,6 @@ void pkr_diag_via(diag_channel channel, int line, const char *function, const ch
     vdiag(channel, line, function, format, ap);
     va_end(ap);
 }
+
+const char *pkr_cu_error_string(int code) { return lookup(driver_texts, code); }
+const char *pkr_cufft_error_string(int code) { return lookup(cufft_texts, code); }

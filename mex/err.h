@@ -38,3 +38,10 @@ void pkr_diag(int line, const char *function, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 void pkr_diag_via(diag_channel channel, int line, const char *function, const char *format, ...)
     __attribute__((format(printf, 4, 5)));
+
+// Texts of CUDA driver and cuFFT result codes, for the messages of every
+// module built on the SDK; "unknown" for a code the table does not hold, 0
+// included. The driver and cuFFT export functions of their own for this, so
+// these carry the SDK's prefix.
+const char *pkr_cu_error_string(int code);
+const char *pkr_cufft_error_string(int code);

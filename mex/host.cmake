@@ -26,6 +26,17 @@ if(NOT MEX_HOST_FOUND)
   message(STATUS "Octave's mkoctfile, headers or libraries not found: MEX files are not built")
 endif()
 
+# A MEX file exports mexFunction and nothing else: hosts load MEX files into
+# one namespace, where a second module's calls of its own SDK functions would
+# otherwise reach the first module's.
+function(pkr_mex_exports target)
+  if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    set_target_properties(${target} PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/mex/exports.map)
+    target_link_options(${target} PRIVATE "LINKER:--version-script=${PROJECT_SOURCE_DIR}/mex/exports.map"
+                        "LINKER:--exclude-libs,ALL")
+  endif()
+endfunction()
+
 # A MEX file `name`.mex in the build's mex directory from the SDK runtime and
 # the module's sources.
 function(pkr_mex_module name)
@@ -36,4 +47,5 @@ function(pkr_mex_module name)
                         LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/mex)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/mex)
   target_link_libraries(${name} PRIVATE pelkor64 devseam mex_host)
+  pkr_mex_exports(${name})
 endfunction()

@@ -8,9 +8,10 @@
 #include "paths.h"
 #include "platform.h"
 #include "retry.h"
-#include "texts.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -36,6 +37,78 @@ engine_t *g = nullptr;
 path_t paths;
 
 err_t fail(int line, const char *msg) { return err_set(line, file_knorlmex, msg); }
+
+// What the timing form needs to launch the last kernel again without
+// reaching memory that is no longer its arguments'. The parameters hold device
+// addresses: MATLAB data has its device copy for its own call only, and a
+// GPU array's memory may be given back or moved between calls. So the launch
+// keeps a reference to each GPU-array argument's buffer (the engine's share
+// and unlock, as an output that reuses an input takes one) and the address it
+// passed; the timing form holds them again and launches only where every
+// address still stands.
+struct kept_arg {
+    buffer_t *buffer;
+    uint64_t address;
+    int position;  // among the launch's arguments, from 1
+};
+std::vector<kept_arg> kept;
+bool params_set = false;  // the loaded kernel's parameters are all set
+int lost_arg = 0;         // position of an argument the timing form cannot reach again
+const char *lost_why = nullptr;
+std::vector<buffer_t *> timing_holds;
+std::string timing_refusal;
+
+void release_kept() {
+    for (const kept_arg &k : kept) g->free(k.buffer);
+    kept.clear();
+    params_set = false;
+    lost_arg = 0;
+}
+
+// The first argument that the timing form cannot reach again.
+void lose(int position, const char *why) {
+    if (lost_arg) return;
+    lost_arg = position;
+    lost_why = why;
+}
+
+void end_timing_holds() {
+    for (buffer_t *b : timing_holds) g->unlock(b);
+    timing_holds.clear();
+}
+
+err_t refuse_timing(int position, const char *why) {
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "launch(x): argument %d of the last launch %s; launch the kernel again with "
+                  "its arguments",
+                  position, why);
+    timing_refusal = text;
+    return fail(602 + mac_lines, timing_refusal.c_str());
+}
+
+// Holds the last launch's GPU-array buffers for the timing form's launches,
+// or refuses when one of them is not where the parameters point.
+err_t hold_kept() {
+    if (!params_set)
+        return fail(603 + mac_lines,
+                    "launch(x): the last launch did not set its kernel's parameters; launch the "
+                    "kernel again with its arguments");
+    if (lost_arg) return refuse_timing(lost_arg, lost_why);
+    for (const kept_arg &k : kept) {
+        err_t r = g->dev_access(k.buffer, g);
+        if (err_failed(r)) {
+            end_timing_holds();
+            return r;
+        }
+        timing_holds.push_back(k.buffer);
+        if (k.buffer->dev_ptr != k.address) {
+            end_timing_holds();
+            return refuse_timing(k.position, "no longer has the device memory it was launched with");
+        }
+    }
+    return err_ok();
+}
 
 int kernel_args(int nrhs) { return nrhs > 4 ? nrhs - 4 : 0; }
 
@@ -81,7 +154,11 @@ err_t ready_kernel(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
     if (!source) return fail(598, "launch(kernel, grid, threads, smem, ...): kernel must be text");
     err_t r = compile(source, paths);
     mxFree(source);
-    if (!err_failed(r)) r = cubin_load(paths, &m_module, &m_function);
+    if (!err_failed(r)) {
+        r = cubin_load(paths, &m_module, &m_function);
+        // A new kernel: what was kept for the one before is of no more use.
+        if (!err_failed(r)) release_kept();
+    }
     if (err_failed(r)) {
         discard(paths);
         return r;
@@ -105,7 +182,7 @@ err_t invoke_kernel_err(int code, int nrhs, const mxArray *prhs[], const char *h
         "             %s\n"
         "         CUDA said: %s\n",
         grid.x, grid.y, threads.x, threads.y, threads.z, static_cast<unsigned long long>(smem),
-        signature.c_str(), knorl_cu_error_string(code));
+        signature.c_str(), pkr_cu_error_string(code));
     if (hint)
         mexPrintf("         Hint: %s\n\n", hint);
     else
@@ -120,7 +197,10 @@ err_t invoke_kernel_err(int code, int nrhs, const mxArray *prhs[], const char *h
 
 // A refused set-up or launch step is raised at once.
 void check_step(int code, int nrhs, const mxArray *prhs[], const char *hint) {
-    if (code != 0) pkr_raise(PKR_ID_SDK, invoke_kernel_err(code, nrhs, prhs, hint));
+    if (code == 0) return;
+    err_t e = invoke_kernel_err(code, nrhs, prhs, hint);
+    end_timing_holds();
+    pkr_raise(PKR_ID_SDK, e);
 }
 
 err_t invoke_kernel(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
@@ -130,6 +210,10 @@ err_t invoke_kernel(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
                "Kernel parameter length too large");
     check_step(dev::drv_func_set_shared_size(m_function, smem), nrhs, prhs,
                "Make sure shared memory fits within hardware limits.");
+    const bool timing = nrhs == 1;
+    // The parameters are set anew: nothing of the last launch is kept.
+    if (!timing) release_kept();
+    std::vector<kept_arg> arrays;
     std::vector<param_slot> slots;
     param_layout(kernel_args(nrhs), prhs + 4, &slots);
     for (size_t i = 0; i < slots.size(); ++i) {
@@ -157,19 +241,44 @@ err_t invoke_kernel(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
             return dev::drv_param_setv(m_function, at + sizeof address, shape, sizeof shape);
         });
         if (err_failed(r)) return r;
+        if (pkr_garray(a))
+            arrays.push_back({m_buffer(a), address, int(i) + 5});
+        else
+            lose(int(i) + 5, "was MATLAB data, whose device copy was freed when that call ended");
     }
-    check_step(dev::drv_launch_grid(m_function, grid.x, grid.y), nrhs, prhs, nullptr);
+    if (!timing) {
+        // Each GPU array's buffer outlives its array until the next launch;
+        // one the engine will not share cannot be timed again.
+        for (const kept_arg &k : arrays) {
+            if (k.buffer && !err_failed(g->share(k.buffer, g)))
+                kept.push_back(k);
+            else
+                lose(k.position, "could not be kept for timing");
+        }
+        params_set = true;
+    }
+    const int launched = dev::drv_launch_grid(m_function, grid.x, grid.y);
+    // share held each buffer too; the call's own hold lasts to its end.
+    if (!timing)
+        for (const kept_arg &k : kept) g->unlock(k.buffer);
+    check_step(launched, nrhs, prhs, nullptr);
     return err_ok();
 }
 
 err_t time_launches(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+    err_t r = hold_kept();
+    if (err_failed(r)) return r;
     const platform::stopwatch clock;
     for (int i = 0; i < 100; ++i) {
-        err_t r = invoke_kernel(nlhs, plhs, nrhs, prhs);
-        if (err_failed(r)) return r;
+        r = invoke_kernel(nlhs, plhs, nrhs, prhs);
+        if (err_failed(r)) {
+            end_timing_holds();
+            return r;
+        }
     }
-    err_t r = knorl_retry(g, 621 + mac_lines, "pkrFunction", cuda_api::runtime,
-                          [] { return dev::synchronize(); });
+    r = knorl_retry(g, 621 + mac_lines, "pkrFunction", cuda_api::runtime,
+                    [] { return dev::synchronize(); });
+    end_timing_holds();
     if (err_failed(r)) return r;
     const long elapsed = clock.elapsed_us();
     plhs[0] = mxCreateDoubleScalar(static_cast<float>(elapsed) / 100.0f);

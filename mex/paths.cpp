@@ -3,12 +3,14 @@
 #include "host.h"
 #include "platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -24,8 +26,33 @@ bool shell_safe_dir(const std::string &path) {
     return true;
 }
 
-// Removes `path`; true when it is gone (or never was).
-bool remove_file(const std::string &path) { return unlink(path.c_str()) == 0 || errno == ENOENT; }
+// Only the user and root can rename or remove what the user puts there: the
+// directory is theirs, and writable by others only when sticky.
+bool others_cannot_swap(const struct stat &st) {
+    if (st.st_uid != geteuid() && st.st_uid != 0) return false;
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (st.st_mode & S_ISVTX) != 0;
+}
+
+// Removes a private directory with the files in it (nvcc's leftovers after a
+// failed compile); true when it is gone.
+bool remove_work_dir(const std::string &dir) {
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT;
+    if (DIR *d = fdopendir(fd)) {
+        while (const dirent *e = readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                unlinkat(dirfd(d), e->d_name, 0);
+        closedir(d);
+    } else {
+        close(fd);
+    }
+    return rmdir(dir.c_str()) == 0 || errno == ENOENT;
+}
+
+// A new file of the user's alone, never one that was there before.
+int create_private(const std::string &path) {
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
 
 }  // namespace
 
@@ -34,14 +61,42 @@ bool can_use_dir(const std::string &path) {
         pkr_diag(154, "can_use_dir", "Directory %s does not exist", path.c_str());
         return false;
     }
-    if (shell_safe_dir(path) && access(path.c_str(), R_OK | W_OK) == 0) return true;
-    pkr_diag(158, "can_use_dir", "Read/Write access denied to directory %s", path.c_str());
-    return false;
+    if (!shell_safe_dir(path)) {
+        pkr_diag(156, "can_use_dir",
+                 "Directory %s cannot be used: its path holds $, `, \", \\ or a control character, "
+                 "which the compiler's shell would expand",
+                 path.c_str());
+        return false;
+    }
+    struct stat st;
+    if (access(path.c_str(), R_OK | W_OK) != 0 || stat(path.c_str(), &st) != 0) {
+        pkr_diag(158, "can_use_dir", "Read/Write access denied to directory %s", path.c_str());
+        return false;
+    }
+    if (!others_cannot_swap(st)) {
+        pkr_diag(159, "can_use_dir",
+                 "Directory %s cannot be used: other users can rename or remove files in it",
+                 path.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool can_use_file(const std::string &path) {
-    // Not through a link planted under the name: that would create its target.
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // Only a regular file, or none, is probed: a link would create its target,
+    // and opening a FIFO would wait for a reader. The open is non-blocking in
+    // case another user swaps one in after the look.
+    struct stat st;
+    const bool plain = lstat(path.c_str(), &st) == 0 ? S_ISREG(st.st_mode) : errno == ENOENT;
+    int fd = plain ? open(path.c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+                              O_CLOEXEC,
+                          0600)
+                   : -1;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        fd = -1;
+    }
     if (fd < 0) {
         pkr_diag(171, "can_use_file", "Write access denied to file %s", path.c_str());
         return false;
@@ -105,21 +160,26 @@ std::string shell_quote(const std::string &text) {
     return q + "'";
 }
 
+std::string work_cu(const path_t &paths) { return paths.work_dir + "/" + paths.base_name + ".cu"; }
+std::string work_ptx(const path_t &paths) { return paths.work_dir + "/" + paths.base_name + ".ptx"; }
+
 std::string compile_command(const path_t &paths) {
-    return "cd " + shell_quote(paths.scratch_dir) + " && nvcc -D__x86_64__ -ptx -o " +
-           shell_quote(paths.ptx_file) + " " + shell_quote(paths.cu_file) +
+    const std::string dir = shell_quote(paths.work_dir);
+    return "cd " + dir + " && TMPDIR=" + dir + " nvcc -D__x86_64__ -ptx -o " +
+           shell_quote(work_ptx(paths)) + " " + shell_quote(work_cu(paths)) +
            " --ptxas-options=-v -arch=sm_75";
 }
 
-err_t compile(const char *source, const path_t &paths) {
+err_t compile(const char *source, path_t &paths) {
     const err_t write_failed = {346, file_knorlmex, "failed to write kernel to disk"};
-    // A PTX file left from before would otherwise stand for a source that
-    // does not compile.
-    if (!remove_file(paths.ptx_file) || !remove_file(paths.cu_file))
-        return err_set(write_failed.line, write_failed.file, write_failed.msg);
-    // Exclusive and owner-only: never into a file someone else put there.
-    int fd =
-        open(paths.cu_file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    discard(paths);
+    // Every file of the compile lies in a directory of the user's alone, made
+    // afresh: no name in the shared scratch directory is written or read, and
+    // no PTX from before can stand for a source that does not compile.
+    std::string dir = paths.scratch_dir + "/" + paths.base_name + ".XXXXXX";
+    if (!mkdtemp(&dir[0])) return err_set(write_failed.line, write_failed.file, write_failed.msg);
+    paths.work_dir = dir;
+    int fd = create_private(work_cu(paths));
     bool ok = fd >= 0;
     for (size_t left = ok ? std::char_traits<char>::length(source) : 0; ok && left > 0;) {
         ssize_t n = write(fd, source, left);
@@ -131,8 +191,13 @@ err_t compile(const char *source, const path_t &paths) {
         }
     }
     if (fd >= 0 && close(fd) != 0) ok = false;
+    // nvcc truncates the PTX file it finds: made here, it is the user's alone.
+    if (ok) {
+        fd = create_private(work_ptx(paths));
+        ok = fd >= 0 && close(fd) == 0;
+    }
     if (!ok) {
-        if (fd >= 0) remove_file(paths.cu_file);
+        discard(paths);
         return err_set(write_failed.line, write_failed.file, write_failed.msg);
     }
     if (host_shell(platform::host_compile_command(paths).c_str()) != 0)
@@ -145,10 +210,12 @@ err_t compile(const char *source, const path_t &paths) {
 }
 
 bool read_ptx(const path_t &paths, std::string &text) {
-    int fd = open(paths.ptx_file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (paths.work_dir.empty()) return false;
+    int fd = open(work_ptx(paths).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st;
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid();
+    // An empty file is what nvcc found before it wrote anything.
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && st.st_size > 0;
     std::vector<char> buffer(ok ? size_t(st.st_size) + 1 : 0, 0);
     for (size_t got = 0; ok && got + 1 < buffer.size();) {
         ssize_t n = read(fd, buffer.data() + got, buffer.size() - 1 - got);
@@ -161,13 +228,14 @@ bool read_ptx(const path_t &paths, std::string &text) {
     return ok;
 }
 
-err_t cleanup(const path_t &paths) {
-    if (unlink(paths.cu_file.c_str()) != 0 || unlink(paths.ptx_file.c_str()) != 0)
+err_t cleanup(path_t &paths) {
+    if (paths.work_dir.empty() || unlink(work_cu(paths).c_str()) != 0 ||
+        unlink(work_ptx(paths).c_str()) != 0 || !remove_work_dir(paths.work_dir))
         return err_set(391, file_knorlmex, "unable to cleanup");
+    paths.work_dir.clear();
     return err_ok();
 }
 
-void discard(const path_t &paths) {
-    remove_file(paths.cu_file);
-    remove_file(paths.ptx_file);
+void discard(path_t &paths) {
+    if (!paths.work_dir.empty() && remove_work_dir(paths.work_dir)) paths.work_dir.clear();
 }

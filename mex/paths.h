@@ -11,6 +11,10 @@ struct path_t {
     std::string ptx_file;  // scratch_dir + separator + base_name + ".ptx"
     std::string scratch_dir;
     std::string base_name;  // "<user id>_<process id>_<try>" (Windows: user name for the id)
+    // The private directory (0700, made afresh in scratch_dir) that one
+    // compile works in; it holds base_name + ".cu" and ".ptx" and nvcc's own
+    // temporary files. Empty between compiles.
+    std::string work_dir;
 };
 
 namespace platform {
@@ -27,15 +31,22 @@ bool can_use_dir(const std::string &path);
 bool can_use_file(const std::string &path);
 std::string backup_tmp_dir();
 
+// The source and PTX files of the compile in progress, in work_dir.
+std::string work_cu(const path_t &paths);
+std::string work_ptx(const path_t &paths);
+
 // `text` as one word for a POSIX shell.
 std::string shell_quote(const std::string &text);
-// The POSIX shell's command (platform::host_compile_command picks this host's).
+// The POSIX shell's command (platform::host_compile_command picks this host's):
+// nvcc runs in work_dir, with its temporary files there too.
 std::string compile_command(const path_t &paths);
-// Writes the source to a fresh cu_file and has nvcc make ptx_file from it.
-err_t compile(const char *source, const path_t &paths);
-// The PTX text, if ptx_file is a regular file of the user's.
+// Makes a fresh work_dir, writes the source to its .cu file and has nvcc make
+// its .ptx file from it. Nothing it writes or reads lies under a name that
+// another user could take first.
+err_t compile(const char *source, path_t &paths);
+// The PTX text, if the work_dir's .ptx is a regular file of the user's.
 bool read_ptx(const path_t &paths, std::string &text);
-// Removes both files.
-err_t cleanup(const path_t &paths);
-// Removes what is there of them, quietly (after a failed step).
-void discard(const path_t &paths);
+// Removes both files, then work_dir.
+err_t cleanup(path_t &paths);
+// Removes work_dir with whatever is in it, quietly (after a failed step).
+void discard(path_t &paths);

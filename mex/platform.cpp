@@ -68,7 +68,14 @@ bool can_use_dir(const host_source &h, const std::string &path) {
         pkr_diag(91, "can_use_dir", "Directory %s does not exist", path.c_str());
         return false;
     }
-    if (shell_safe_dir(path) && h.access(path, 6)) return true;
+    if (!shell_safe_dir(path)) {
+        pkr_diag(93, "can_use_dir",
+                 "Directory %s cannot be used: its path holds \", %%, !, $, ` or a control "
+                 "character, which cmd.exe or the compiler would expand",
+                 path.c_str());
+        return false;
+    }
+    if (h.access(path, 6)) return true;
     pkr_diag(95, "can_use_dir", "Read/Write access denied to directory %s", path.c_str());
     return false;
 }

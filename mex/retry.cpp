@@ -1,7 +1,6 @@
 #include "retry.h"
 
 #include "device/device.h"
-#include "texts.h"
 
 const char *const knorl_a113_message =
     "Pelkor Error A113: GPU failure. Save your work and restart MATLAB. Please read the FAQ "
@@ -24,7 +23,7 @@ err_t knorl_retry(engine_t *g, int line, const char *function, cuda_api api,
         if (r == 0) return err_ok();
     }
     if (api == cuda_api::driver)
-        pkr_diag(line, function, "CUDA driver error: %s", knorl_cu_error_string(r));
+        pkr_diag(line, function, "CUDA driver error: %s", pkr_cu_error_string(r));
     else
         pkr_diag(line, function, "CUDA runtime error: %s", dev::error_string(r));
     return err_set(line, "knorlmex", knorl_a113_message);

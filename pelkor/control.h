@@ -27,7 +27,8 @@ void clear_log();
 void inject(const std::string &name, err_t e, int count = 1, int after = 0);
 
 // Faults seen so far: "use after free b3 (dev_access)", "double free b3",
-// "hold open at end_call b3", "unknown buffer (unlock)".
+// "free without reference b3" (a view never attached), "hold open at
+// end_call b3", "unknown buffer (unlock)".
 const std::vector<std::string> &faults();
 // Live buffers held by the call ("b3"), and live buffers of any kind.
 std::vector<std::string> open_holds();
@@ -36,6 +37,12 @@ size_t live_buffers();
 // needs_copy: 0 lets an in-place output share its input's buffer; 1 or -1
 // (the default: the engine cannot see who else names a buffer) copies.
 void set_needs_copy(int mode);
+
+// What the host's destruction of a GPU array object does: the object gives
+// back the reference to the buffer its record names (logged as "drop b3").
+// Plain structures stand for the objects here and tell the engine nothing,
+// so tests call this where the host would destroy one.
+void drop(const mxArray *object);
 
 // The id of a buffer ("b3"), or "null".
 std::string id(const buffer_t *b);

@@ -2,10 +2,12 @@
 // device memory through the device seam, views, counted references, holds for
 // the length of a MEX call, lazy conversions, and the controls of control.h.
 //
-// A buffer carries references (its owners: the array records that name it)
-// and, on its root, one hold of the current call. free drops a reference and
-// releases the buffer at the last; unlock ends the hold. A view shares its
-// root's memory, copies and hold, and dies with it. The reclaim calls give
+// A buffer carries references (its owners: the array records that name it,
+// and the call for what it took itself) and, on its root, one hold of the
+// current call. free drops a reference and releases the buffer at the last;
+// unlock ends the hold. A view shares its root's memory, copies and hold; it
+// is made without a reference, holds one of its parent's while it has any,
+// and a view never given one dies with its root. The reclaim calls give
 // back the device memory of buffers that no call holds: their values stay in
 // the host copy, and the next device access places them anew (an address is
 // only valid while held).
@@ -420,6 +422,7 @@ void e_subbuffer(buffer_t **out, buffer_t *parent, uint32_t offset, uint32_t len
         const uint32_t from_root = p->offset + offset;
         buf *vp = new_buffer(static_cast<char *>(p->host_ptr) + offset,
                              r->on_device ? r->dev_ptr + from_root : 0, length, p);
+        vp->refs = 0;
         vp->offset = from_root;
         r->views.push_back(vp);
         *out = vp;
@@ -437,16 +440,35 @@ void e_unlock(buffer_t *p) {
     if (r->expiring) kill(r);
 }
 
-void e_free(buffer_t *p) {
-    note("free " + name_of(p));
+// A view's first reference takes one of its parent's; its last gives it back.
+void add_ref(buf *b) {
+    if (b->refs++ == 0 && !b->is_root) add_ref(static_cast<buf *>(b->parent));
+}
+
+void drop_ref(buf *b) {
+    if (--b->refs > 0) return;
+    kill(b);
+    if (!b->is_root) drop_ref(static_cast<buf *>(b->parent));
+}
+
+// free, and the host's drop of an object's reference.
+void release(const char *op, buffer_t *p) {
+    note(std::string(op) + " " + name_of(p));
     auto it = st().known.find(p);
     if (p && it != st().known.end() && it->second->dead) {
         st().faults.push_back("double free " + name_of(p));
         return;
     }
-    buf *b = live(p, "free");
-    if (b && --b->refs <= 0) kill(b);
+    buf *b = live(p, op);
+    if (!b) return;
+    if (b->refs <= 0) {
+        st().faults.push_back(std::string(op) + " without reference " + name_of(p));
+        return;
+    }
+    drop_ref(b);
 }
+
+void e_free(buffer_t *p) { release("free", p); }
 
 // The four access forms and share: hold, and make the side's copy current.
 enum class side { host, device, host_write, device_write };
@@ -470,7 +492,7 @@ err_t access(const char *op, buffer_t *p, side s, bool share) {
         break;
     }
     if (c.msg) return c;
-    if (share) ++b->refs;
+    if (share) add_ref(b);
     hold(b);
     return ok();
 }
@@ -619,7 +641,7 @@ err_t e_attach(const mxArray *a, buffer_t *p) {
     if (!b) return failure(1, "buffer used after free");
     err_t e;
     if (injected("attach", &e)) return e;
-    ++b->refs;
+    add_ref(b);
     if (is_garray(a)) {
         stack_rec_t *rec = record(a);
         rec->kind = rec_kind_buffer;
@@ -747,6 +769,11 @@ size_t live_buffers() {
 void set_needs_copy(int mode) { st().needs_copy_mode = mode; }
 
 std::string id(const buffer_t *b) { return name_of(b); }
+
+void drop(const mxArray *object) {
+    if (is_garray(object) && record(object)->kind == rec_kind_buffer && record(object)->buffer)
+        release("drop", record(object)->buffer);
+}
 
 buffer_state state(const buffer_t *p) {
     buffer_state s;

@@ -124,6 +124,24 @@ TEST_F(Engine, ViewsLieInTheirRootAndDieWithIt) {
     EXPECT_EQ(pelkor::live_buffers(), 0u);
 }
 
+TEST_F(Engine, AViewWithAReferenceKeepsItsRootAlive) {
+    buffer_t *root = alloc(96);
+    buffer_t *v = nullptr, *bare = nullptr;
+    e->subbuffer(&v, root, 48, 48, e);
+    e->subbuffer(&bare, root, 0, 48, e);
+    e->free(bare);                                   // made without a reference
+    EXPECT_EQ(pelkor::faults(), std::vector<std::string>{"free without reference b3"});
+    ASSERT_EQ(e->attach(counting(1, 1), v).msg, nullptr);
+    e->free(root);
+    EXPECT_FALSE(pelkor::state(root).dead);
+    EXPECT_EQ(pelkor::state(root).refs, 1);          // the view's
+    e->free(v);
+    EXPECT_TRUE(pelkor::state(root).dead);
+    EXPECT_TRUE(pelkor::state(bare).dead);
+    EXPECT_EQ(pelkor::live_buffers(), 0u);
+    pelkor::reset();
+}
+
 TEST_F(Engine, DeviceAllocationFailureGivesNoBuffer) {
     SIM_ONLY();
 #if defined(DEV_BACKEND_SIM)

@@ -33,6 +33,8 @@ if(TARGET sdkprobe AND KNORL_NVCC)
       set(mode readonly-tmp)
       if(name STREQUAL "scratch_shared")
         set(mode shared-tmp)
+      elseif(name STREQUAL "scratch_hostile")
+        set(mode hostile-tmp)
       endif()
       add_test(NAME octave.${name} COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/octave/isolated.sh ${mode}
                ${OCTAVE_CLI} ${octave_args} "${eval}")

@@ -6,15 +6,18 @@
 #include "platform.h"
 #include "retry.h"
 #include "support.h"
-#include "texts.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <map>
 
@@ -140,12 +143,12 @@ TEST(LaunchTexts, DriverAndCufftTables) {
         {999, "unknown"},
         {-1, "unknown"},
     };
-    for (auto &d : driver) EXPECT_STREQ(knorl_cu_error_string(d.first), d.second) << d.first;
+    for (auto &d : driver) EXPECT_STREQ(pkr_cu_error_string(d.first), d.second) << d.first;
     const char *cufft[] = {"unknown",       "invalid plan",   "allocation failed", "invalid type",
                            "invalid value", "internal error", "execution failed",  "setup failed",
                            "invalid size",  "unknown"};
     for (int code = 0; code <= 9; ++code)
-        EXPECT_STREQ(knorl_cufft_error_string(code), cufft[code]) << code;
+        EXPECT_STREQ(pkr_cufft_error_string(code), cufft[code]) << code;
 }
 
 struct LaunchRetry : HostTest {
@@ -218,42 +221,92 @@ struct LaunchScratch : HostTest {
         HostTest::TearDown();
     }
     path_t named(const std::string &base) {
-        return path_t{dir + "/" + base + ".cu", dir + "/" + base + ".ptx", dir, base};
+        return path_t{dir + "/" + base + ".cu", dir + "/" + base + ".ptx", dir, base, ""};
+    }
+    // can_use_file's result and what it printed.
+    bool probe(const std::string &path, std::string &out) {
+        testing::internal::CaptureStdout();
+        const bool r = can_use_file(path);
+        out = testing::internal::GetCapturedStdout();
+        return r;
     }
 };
+
+bool private_dir(const std::string &path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 0777) == 0700 &&
+           st.st_uid == geteuid();
+}
+
+bool private_file(const std::string &path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0777) == 0600 &&
+           st.st_uid == geteuid();
+}
+
+std::string contents(const std::string &path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 TEST_F(LaunchScratch, PathsAreQuotedForTheShell) {
     EXPECT_EQ(shell_quote("plain"), "'plain'");
     EXPECT_EQ(shell_quote("a b"), "'a b'");
     EXPECT_EQ(shell_quote("it's"), "'it'\\''s'");
-    path_t p{"/d 'x/b.cu", "/d 'x/b.ptx", "/d 'x", "b"};
+    path_t p{"/d 'x/b.cu", "/d 'x/b.ptx", "/d 'x", "b", "/d 'x/b.Q1w2E3"};
     EXPECT_EQ(compile_command(p),
-              "cd '/d '\\''x' && nvcc -D__x86_64__ -ptx -o '/d '\\''x/b.ptx' '/d '\\''x/b.cu' "
-              "--ptxas-options=-v -arch=sm_75");
+              "cd '/d '\\''x/b.Q1w2E3' && TMPDIR='/d '\\''x/b.Q1w2E3' nvcc -D__x86_64__ -ptx -o "
+              "'/d '\\''x/b.Q1w2E3/b.ptx' '/d '\\''x/b.Q1w2E3/b.cu' --ptxas-options=-v "
+              "-arch=sm_75");
 }
 
-TEST_F(LaunchScratch, DirectoriesTheShellWouldExpandAreRefused) {
+TEST_F(LaunchScratch, DirectoriesAreRefusedWithTheirReason) {
+    const std::string shell = ": its path holds $, `, \", \\ or a control character, which the "
+                              "compiler's shell would expand\n";
+    const std::string others = ": other users can rename or remove files in it\n";
     struct row {
         const char *name;
-        bool usable;
+        mode_t mode;
+        int line;  // 0: usable
+        std::string why;
     };
-    for (const row &r : std::vector<row>{{"plain", true},
-                                         {"with space", true},
-                                         {"it's", true},
-                                         {"a$(b)", false},
-                                         {"a$b", false},
-                                         {"a`b`", false},
-                                         {"a\"b", false},
-                                         {"a\\b", false},
-                                         {"a\nb", false}}) {
+    const std::vector<row> rows = {
+        {"plain", 0700, 0, ""},
+        {"with space", 0755, 0, ""},
+        {"it's", 0700, 0, ""},
+        {"a$(b)", 0700, 156, shell},
+        {"a$b", 0700, 156, shell},
+        {"a`b`", 0700, 156, shell},
+        {"a\"b", 0700, 156, shell},
+        {"a\\b", 0700, 156, shell},
+        {"a\nb", 0700, 156, shell},
+        // Writable by others: only sticky, as /tmp is.
+        {"shared", 0777, 159, others},
+        {"group", 0770, 159, others},
+        {"sticky", 01777, 0, ""},
+    };
+    for (const row &r : rows) {
         const std::string d = dir + "/" + r.name;
         ASSERT_EQ(mkdir(d.c_str(), 0700), 0) << r.name;
+        ASSERT_EQ(chmod(d.c_str(), r.mode), 0) << r.name;
         testing::internal::CaptureStdout();
-        EXPECT_EQ(can_use_dir(d), r.usable) << r.name;
+        EXPECT_EQ(can_use_dir(d), r.line == 0) << r.name;
         const std::string out = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(out, r.usable ? ""
-                                : "Pelkor:158(can_use_dir) Read/Write access denied to directory " +
-                                      d + "\n");
+        EXPECT_EQ(out, r.line ? "Pelkor:" + std::to_string(r.line) + "(can_use_dir) Directory " +
+                                    d + " cannot be used" + r.why
+                              : "")
+            << r.name;
+    }
+    if (geteuid() == 0) {
+        // Another user's directory, sticky or not: its owner can swap the files.
+        const std::string d = dir + "/theirs";
+        ASSERT_EQ(mkdir(d.c_str(), 01777), 0);
+        ASSERT_EQ(chmod(d.c_str(), 01777), 0);
+        ASSERT_EQ(chown(d.c_str(), 65534, 65534), 0);
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(can_use_dir(d));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "Pelkor:159(can_use_dir) Directory " + d + " cannot be used" + others);
     }
 }
 
@@ -281,85 +334,162 @@ TEST_F(LaunchScratch, MissingFirstDirectoryFallsBackToTheCurrentOne) {
     EXPECT_NE(access(p.ptx_file.c_str(), F_OK), 0);
 }
 
-TEST_F(LaunchScratch, LinksUnderScratchNamesAreNotFollowed) {
-    const path_t p = named("n");
-    ASSERT_EQ(symlink((dir + "/target").c_str(), p.cu_file.c_str()), 0);
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(can_use_file(p.cu_file));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Pelkor:171(can_use_file) Write access denied to file " + p.cu_file + "\n");
-    EXPECT_NE(access((dir + "/target").c_str(), F_OK), 0);
-    // compile replaces the link by a file of its own.
-    EXPECT_FALSE(err_failed(compile("src", p)));
-    struct stat st;
-    ASSERT_EQ(lstat(p.cu_file.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_NE(access((dir + "/target").c_str(), F_OK), 0);
+TEST_F(LaunchScratch, OnlyRegularFilesAreProbedAndNothingBlocks) {
+    // A probe that waited on a FIFO would never return: the alarm ends the test.
+    alarm(20);
+    const std::string target = dir + "/target";
+    struct row {
+        const char *what;
+        std::function<int(const std::string &)> make;
+    };
+    const std::vector<row> rows = {
+        {"link", [&](const std::string &n) { return symlink(target.c_str(), n.c_str()); }},
+        {"link to a FIFO",
+         [&](const std::string &n) {
+             return mkfifo((dir + "/fifo-target").c_str(), 0666) | symlink((dir + "/fifo-target").c_str(), n.c_str());
+         }},
+        {"FIFO", [](const std::string &n) { return mkfifo(n.c_str(), 0666); }},
+        {"directory", [](const std::string &n) { return mkdir(n.c_str(), 0700); }},
+        {"socket",
+         [](const std::string &n) {
+             int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un addr{};
+             addr.sun_family = AF_UNIX;
+             std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", n.c_str());
+             int r = bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+             close(fd);
+             return r;
+         }},
+        {"device",
+         [](const std::string &n) {
+             return geteuid() == 0 ? mknod(n.c_str(), S_IFCHR | 0666, makedev(1, 3)) : -2;
+         }},
+    };
+    int k = 0;
+    for (const row &r : rows) {
+        const std::string name = dir + "/n" + std::to_string(k++) + ".cu";
+        const int made = r.make(name);
+        if (made == -2) continue;  // needs root
+        ASSERT_EQ(made, 0) << r.what;
+        std::string out;
+        EXPECT_FALSE(probe(name, out)) << r.what;
+        EXPECT_EQ(out, "Pelkor:171(can_use_file) Write access denied to file " + name + "\n")
+            << r.what;
+        struct stat st;
+        EXPECT_EQ(lstat(name.c_str(), &st), 0) << r.what << " left in place";
+    }
+    // A FIFO with a reader opens without waiting; it is still refused.
+    const std::string fifo = dir + "/read.ptx";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::string out;
+    EXPECT_FALSE(probe(fifo, out));
+    close(reader);
+    EXPECT_NE(access(target.c_str(), F_OK), 0) << "the link's target is not made";
+    alarm(0);
 }
 
-TEST_F(LaunchScratch, CompileWritesTheSourceAndRemovesAStalePtx) {
-    const path_t p = named("k");
-    std::ofstream(p.cu_file) << "an older and longer source";
-    std::ofstream(p.ptx_file) << ".version 9.0";
+TEST_F(LaunchScratch, CompileWorksInAFreshPrivateDirectory) {
+    path_t p = named("k");
+    // Another user's files under the scratch names are neither read nor written.
+    ASSERT_EQ(symlink((dir + "/target").c_str(), p.ptx_file.c_str()), 0);
+    ASSERT_EQ(mkfifo(p.cu_file.c_str(), 0666), 0);
+    alarm(20);
     EXPECT_FALSE(err_failed(compile("new source", p)));
-    std::ifstream in(p.cu_file);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new source");
-    // The fake host's shell makes no PTX: the old one must be gone.
-    EXPECT_NE(access(p.ptx_file.c_str(), F_OK), 0);
+    alarm(0);
+    const std::string first = p.work_dir;
+    EXPECT_EQ(first.rfind(dir + "/k.", 0), 0u) << first;
+    EXPECT_EQ(first.size(), dir.size() + 3 + 6);
+    EXPECT_TRUE(private_dir(first));
+    EXPECT_EQ(work_cu(p), first + "/k.cu");
+    EXPECT_EQ(work_ptx(p), first + "/k.ptx");
+    EXPECT_TRUE(private_file(work_cu(p)));
+    EXPECT_EQ(contents(work_cu(p)), "new source");
+    // The PTX file nvcc truncates is made first, the user's alone; the fake
+    // host's shell leaves it empty, which is no PTX.
+    EXPECT_TRUE(private_file(work_ptx(p)));
     std::string text;
     EXPECT_FALSE(read_ptx(p, text));
     EXPECT_EQ(fake::log().back(), "eval ! " + compile_command(p));
+    EXPECT_NE(access((dir + "/target").c_str(), F_OK), 0);
+
+    // The next compile starts from a new directory; the last one's is gone
+    // with whatever nvcc left in it.
+    std::ofstream(first + "/tmpxft_left") << "x";
+    EXPECT_FALSE(err_failed(compile("second", p)));
+    EXPECT_NE(p.work_dir, first);
+    EXPECT_NE(access(first.c_str(), F_OK), 0);
+    EXPECT_EQ(contents(work_cu(p)), "second");
+    discard(p);
+    EXPECT_TRUE(p.work_dir.empty());
 }
 
-TEST_F(LaunchScratch, ANameThatCannotBeRemovedIsNotWrittenTo) {
-    const path_t p = named("k");
-    ASSERT_EQ(mkdir(p.cu_file.c_str(), 0700), 0);
+TEST_F(LaunchScratch, ADirectoryThatCannotBeMadeIsAWriteFailure) {
+    path_t p = named("k");
+    p.scratch_dir = dir + "/missing";
     err_t r = compile("src", p);
     EXPECT_EQ(r.line, 346);
     EXPECT_STREQ(r.msg, "failed to write kernel to disk");
+    EXPECT_TRUE(p.work_dir.empty());
     EXPECT_TRUE(fake::log().empty() || fake::log().back().rfind("eval", 0) != 0) << "no compile";
 }
 
 TEST_F(LaunchScratch, OnlyARegularPtxOfTheUserIsRead) {
-    const path_t p = named("k");
+    path_t p = named("k");
+    p.work_dir = dir;
+    const std::string ptx = work_ptx(p);
     std::string text;
     {
-        std::ofstream out(p.ptx_file, std::ios::binary);
+        std::ofstream out(ptx, std::ios::binary);
         out << "ptx text" << '\0' << "after";
     }
     ASSERT_TRUE(read_ptx(p, text));
     EXPECT_EQ(text, "ptx text");
     std::ofstream(dir + "/other") << "ptx text";
-    ASSERT_EQ(unlink(p.ptx_file.c_str()), 0);
-    ASSERT_EQ(symlink((dir + "/other").c_str(), p.ptx_file.c_str()), 0);
-    EXPECT_FALSE(read_ptx(p, text)) << "a link";
-    ASSERT_EQ(unlink(p.ptx_file.c_str()), 0);
-    ASSERT_EQ(mkdir(p.ptx_file.c_str(), 0700), 0);
-    EXPECT_FALSE(read_ptx(p, text)) << "a directory";
-    ASSERT_EQ(rmdir(p.ptx_file.c_str()), 0);
-    std::ofstream(p.ptx_file) << "ptx text";
+    alarm(20);
+    struct row {
+        const char *what;
+        std::function<int()> make;
+    };
+    const std::vector<row> rows = {
+        {"a link", [&] { return symlink((dir + "/other").c_str(), ptx.c_str()); }},
+        {"a directory", [&] { return mkdir(ptx.c_str(), 0700); }},
+        {"a FIFO", [&] { return mkfifo(ptx.c_str(), 0666); }},
+        {"an empty file", [&] { return close(open(ptx.c_str(), O_CREAT | O_WRONLY, 0600)); }},
+    };
+    for (const row &r : rows) {
+        ASSERT_EQ(remove(ptx.c_str()), 0) << r.what;
+        ASSERT_EQ(r.make(), 0) << r.what;
+        EXPECT_FALSE(read_ptx(p, text)) << r.what;
+    }
+    alarm(0);
+    ASSERT_EQ(remove(ptx.c_str()), 0);
+    std::ofstream(ptx) << "ptx text";
     if (geteuid() == 0) {
-        ASSERT_EQ(chown(p.ptx_file.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chown(ptx.c_str(), 65534, 65534), 0);
         EXPECT_FALSE(read_ptx(p, text)) << "another user's file";
     }
 }
 
-TEST_F(LaunchScratch, CleanupRemovesBothOrFails) {
-    const path_t p = named("k");
-    std::ofstream(p.cu_file) << "x";
-    std::ofstream(p.ptx_file) << "x";
+TEST_F(LaunchScratch, CleanupRemovesBothAndTheDirectoryOrFails) {
+    path_t p = named("k");
+    EXPECT_EQ(cleanup(p).line, 391) << "nothing compiled";
+    EXPECT_FALSE(err_failed(compile("x", p)));
+    const std::string work = p.work_dir;
     EXPECT_FALSE(err_failed(cleanup(p)));
-    EXPECT_NE(access(p.cu_file.c_str(), F_OK), 0);
-    EXPECT_NE(access(p.ptx_file.c_str(), F_OK), 0);
-    // A failing first removal leaves the PTX.
-    std::ofstream(p.ptx_file) << "x";
+    EXPECT_NE(access(work.c_str(), F_OK), 0);
+    EXPECT_TRUE(p.work_dir.empty());
+    // A failing first removal leaves the PTX and the directory.
+    EXPECT_FALSE(err_failed(compile("x", p)));
+    ASSERT_EQ(unlink(work_cu(p).c_str()), 0);
     err_t r = cleanup(p);
     EXPECT_EQ(r.line, 391);
     EXPECT_STREQ(r.msg, "unable to cleanup");
-    EXPECT_EQ(access(p.ptx_file.c_str(), F_OK), 0);
+    EXPECT_EQ(access(work_ptx(p).c_str(), F_OK), 0);
+    const std::string left = p.work_dir;
     discard(p);
-    EXPECT_NE(access(p.ptx_file.c_str(), F_OK), 0);
+    EXPECT_NE(access(left.c_str(), F_OK), 0);
 }
 
 // The Windows rules against a host of their own: its environment, its
@@ -413,7 +543,10 @@ TEST_F(WindowsHost, ScratchDirectoryFromTempElseTmpElseTheCurrentOne) {
         {"TEMP read-only", {{"TEMP", "C:\\t"}}, {{"C:\\t", exists_only}, {"C:\\work", read_write}}, "C:\\work",
          "Pelkor:95(can_use_dir) Read/Write access denied to directory C:\\t\n" + fallback},
         {"TEMP that cmd.exe expands", {{"TEMP", "C:\\%x%"}}, {{"C:\\%x%", read_write}, {"C:\\work", read_write}},
-         "C:\\work", "Pelkor:95(can_use_dir) Read/Write access denied to directory C:\\%x%\n" + fallback},
+         "C:\\work",
+         "Pelkor:93(can_use_dir) Directory C:\\%x% cannot be used: its path holds \", %, !, $, ` or a "
+         "control character, which cmd.exe or the compiler would expand\n" +
+             fallback},
         {"a space is fine", {{"TEMP", "C:\\my temp"}}, {{"C:\\my temp", read_write}}, "C:\\my temp", ""},
     };
     for (const row &r : rows) {
@@ -479,7 +612,7 @@ TEST_F(WindowsHost, FilesAreProbedWithoutCreatingThem) {
 }
 
 TEST_F(WindowsHost, CompileCommandForCmd) {
-    const path_t p{"C:\\my t\\b.cu", "C:\\my t\\b.ptx", "C:\\my t", "b"};
+    const path_t p{"C:\\my t\\b.cu", "C:\\my t\\b.ptx", "C:\\my t", "b", ""};
     EXPECT_EQ(platform::windows::compile_command(p),
               "cd \"C:\\my t\" & nvcc -D__x86_64__ -ptx -o \"C:\\my t\\b.ptx\" \"C:\\my t\\b.cu\" "
               "--ptxas-options=-v -arch=sm_75");

@@ -6,6 +6,7 @@
 
 #include "device/device.h"
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -16,13 +17,30 @@ namespace {
 using body = std::function<err_t(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[])>;
 body g_body;
 
+// Objects dropped as the host destroys them: each GPU array gives back its
+// buffer's reference once.
+void destroy(const std::vector<mxArray *> &objects) {
+    std::vector<mxArray *> seen;
+    for (mxArray *a : objects)
+        if (a && std::find(seen.begin(), seen.end(), a) == seen.end()) {
+            seen.push_back(a);
+            pelkor::drop(a);
+        }
+}
+
+// One MEX call. A failed call's objects are destroyed as the host does:
+// those in plhs and any other the call made.
 std::optional<fake::raised> run(std::vector<mxArray *> in, body b, std::vector<mxArray *> *out = nullptr) {
     g_body = std::move(b);
     std::vector<mxArray *> plhs(4, nullptr);
     std::vector<const mxArray *> prhs(in.begin(), in.end());
+    made_objects().clear();
     try {
         mexFunction(1, plhs.data(), int(prhs.size()), prhs.data());
     } catch (const fake::raised &r) {
+        std::vector<mxArray *> discarded = plhs;
+        discarded.insert(discarded.end(), made_objects().begin(), made_objects().end());
+        destroy(discarded);
         return r;
     }
     if (out) *out = plhs;
@@ -118,6 +136,9 @@ TEST_F(Sdk, CallSequencesAskTheEngineInOrder) {
     auto no_inputs = [] { return std::vector<mxArray *>{}; };
     auto one_gpu = [] { return std::vector<mxArray *>{gpu(counting(2, 2))}; };
     auto one_data = [] { return std::vector<mxArray *>{counting(2, 2)}; };
+    // Failed calls end with the host destroying their objects ("drop"). Every
+    // call gives back exactly the references it took: once the host has
+    // destroyed the outputs and the inputs too, nothing is left.
     const std::vector<sequence> table = {
         {"output accessed twice", no_inputs,
          [&](int, mxArray *o[], int, const mxArray *[]) {
@@ -125,7 +146,8 @@ TEST_F(Sdk, CallSequencesAskTheEngineInOrder) {
              err_t e = pkr_mem(&d, o[0]);
              return err_failed(e) ? e : pkr_mem(&d, o[0]);
          },
-         {"alloc_array b1 24", "attach b1", "dev_first_write b1", "dev_access b1", "end_call", "unlock b1"},
+         {"alloc_array b1 24", "attach b1", "dev_first_write b1", "dev_access b1", "end_call", "unlock b1",
+          "free b1"},
          nullptr},
         {"output on the host", no_inputs,
          [&](int, mxArray *o[], int, const mxArray *[]) {
@@ -133,7 +155,8 @@ TEST_F(Sdk, CallSequencesAskTheEngineInOrder) {
              err_t e = pkr_mem_host(&h, o[0]);
              return err_failed(e) ? e : pkr_mem_host(&h, o[0]);
          },
-         {"alloc_array b1 16", "attach b1", "host_first_write b1", "host_access b1", "end_call", "unlock b1"},
+         {"alloc_array b1 16", "attach b1", "host_first_write b1", "host_access b1", "end_call", "unlock b1",
+          "free b1"},
          nullptr},
         {"GPU input twice", one_gpu,
          [&](int, mxArray *[], int, const mxArray *i[]) {
@@ -158,7 +181,7 @@ TEST_F(Sdk, CallSequencesAskTheEngineInOrder) {
              return pkr_link(o[0], t);
          },
          {"alloc_array b1 16", "attach b1", "dev_first_write b1", "alloc b2 16", "dev_first_write b2",
-          "free b1", "free b1", "attach b2", "end_call", "unlock b2"},
+          "unlock b1", "free b1", "free b1", "attach b2", "end_call", "unlock b2", "free b2"},
          nullptr},
         {"temporary linked to a fresh output", no_inputs,
          [&](int, mxArray *o[], int, const mxArray *[]) {
@@ -167,8 +190,8 @@ TEST_F(Sdk, CallSequencesAskTheEngineInOrder) {
              pkr_alloc(&t, 16);
              return pkr_link(o[0], t);
          },
-         {"alloc_array b1 16", "alloc b2 16", "dev_first_write b2", "free b1", "attach b2", "end_call",
-          "unlock b2"},
+         {"alloc_array b1 16", "alloc b2 16", "dev_first_write b2", "unlock b1", "free b1", "attach b2",
+          "end_call", "unlock b2", "free b2"},
          nullptr},
         {"two outputs in one buffer", no_inputs,
          [&](int, mxArray *o[], int, const mxArray *[]) {
@@ -178,7 +201,7 @@ TEST_F(Sdk, CallSequencesAskTheEngineInOrder) {
              return err_failed(e) ? e : pkr_mem(&d, o[0]);
          },
          {"alloc b1 96", "subbuffer b2 b1 48 48", "attach b2", "attach b2", "dev_first_write b2",
-          "dev_access b1", "end_call", "unlock b1"},
+          "dev_access b1", "end_call", "unlock b1", "free b2"},
          nullptr},
         {"punt of an output", one_gpu,
          [&](int, mxArray *o[], int, const mxArray *i[]) {
@@ -186,7 +209,8 @@ TEST_F(Sdk, CallSequencesAskTheEngineInOrder) {
              pkr_mem(&d, o[0]);
              return pkr_punt(7, o[0], i[0], nullptr);
          },
-         {"alloc_array b2 16", "attach b2", "dev_first_write b2", "free b2", "free b2", "end_call"}, nullptr},
+         {"alloc_array b2 16", "attach b2", "dev_first_write b2", "unlock b2", "free b2", "free b2", "end_call"},
+         nullptr},
         {"duplicate sharing the input", one_gpu,
          [&](int, mxArray *o[], int, const mxArray *i[]) {
              pelkor::set_needs_copy(0);
@@ -194,7 +218,7 @@ TEST_F(Sdk, CallSequencesAskTheEngineInOrder) {
              return err_failed(e) ? e : pkr_mem(&d, o[0]);
          },
          {"materialize garray", "needs_copy b1", "share b1", "unlock b1", "attach b1", "dev_first_write b1",
-          "end_call", "unlock b1"},
+          "end_call", "unlock b1", "free b1"},
          nullptr},
         {"duplicate copying the input", one_gpu,
          [&](int, mxArray *o[], int, const mxArray *i[]) {
@@ -210,7 +234,7 @@ TEST_F(Sdk, CallSequencesAskTheEngineInOrder) {
              return err_set(591, "knorlmex", "wrong number of inputs");
          },
          {"alloc_array b1 16", "attach b1", "dev_first_write b1", "alloc b2 8", "dev_first_write b2",
-          "free b1", "free b1", "free b2"},
+          "unlock b1", "free b1", "free b2", "end_call", "drop b1"},
          "wrong number of inputs (knorlmex:591)"},
         {"engine error in an access releases the call", one_gpu,
          [&](int, mxArray *o[], int, const mxArray *i[]) {
@@ -220,7 +244,7 @@ TEST_F(Sdk, CallSequencesAskTheEngineInOrder) {
              return pkr_mem(&d, o[0]);
          },
          {"alloc_array b2 16", "materialize garray", "dev_access b1", "attach b2", "dev_first_write b2",
-          "free b2", "free b2", "unlock b1"},
+          "unlock b2", "free b2", "unlock b1", "end_call", "drop b2"},
          "device lost (pelkor:77)"},
         {"raise inside pkrFunction releases the call", one_gpu,
          [&](int, mxArray *o[], int, const mxArray *i[]) {
@@ -230,8 +254,8 @@ TEST_F(Sdk, CallSequencesAskTheEngineInOrder) {
              pkr_new(2, 2, mxSINGLE_CLASS, false);
              return err_ok();
          },
-         {"alloc_array b2 16", "materialize garray", "dev_access b1", "alloc_array null 16", "free b2",
-          "unlock b1"},
+         {"alloc_array b2 16", "materialize garray", "dev_access b1", "alloc_array null 16", "unlock b2",
+          "unlock b1", "end_call", "drop b2"},
          "unable to allocate GPU memory (calls:72)"},
     };
     for (const sequence &s : table) {
@@ -239,7 +263,8 @@ TEST_F(Sdk, CallSequencesAskTheEngineInOrder) {
         pelkor::reset();
         std::vector<mxArray *> in = s.inputs();
         pelkor::clear_log();
-        std::optional<fake::raised> r = run(in, s.b);
+        std::vector<mxArray *> out;
+        std::optional<fake::raised> r = run(in, s.b, &out);
         EXPECT_EQ(pelkor::log(), s.engine_calls);
         if (s.raised) {
             ASSERT_TRUE(r);
@@ -251,6 +276,9 @@ TEST_F(Sdk, CallSequencesAskTheEngineInOrder) {
             EXPECT_FALSE(r) << r->message;
         }
         EXPECT_TRUE(pelkor::open_holds().empty()) << ::testing::PrintToString(pelkor::open_holds());
+        destroy(out);
+        destroy(in);
+        EXPECT_EQ(pelkor::live_buffers(), 0u);
         EXPECT_TRUE(pelkor::faults().empty()) << ::testing::PrintToString(pelkor::faults());
     }
 }
@@ -647,6 +675,73 @@ TEST_F(Sdk, LinkRefusesWhatIsNoTemporaryOrNoOutput) {
     EXPECT_FALSE(pelkor::state(m_buffer(out[0])).dead);
     EXPECT_FALSE(pelkor::state(m_buffer(in)).dead);
     EXPECT_EQ(pelkor::live_buffers(), 2u);  // input and output; the temporary went at the end
+}
+
+TEST_F(Sdk, LinkIntoEitherOutputOfAPairKeepsTheOther) {
+    // Outputs A (1s) and B (2s) in one buffer; temporaries of 7s and 8s linked
+    // into one of them or both, after accessing A or B first.
+    struct link_case {
+        const char *what;
+        bool b_first;
+        std::vector<int> linked;  // 0: A, 1: B, in order
+    };
+    const std::vector<link_case> cases = {
+        {"A, A accessed first", false, {0}}, {"A, B accessed first", true, {0}},
+        {"B, A accessed first", false, {1}}, {"B, B accessed first", true, {1}},
+        {"both", false, {1, 0}},
+    };
+    for (const link_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        pelkor::reset();
+        std::vector<mxArray *> out;
+        ASSERT_FALSE(run({}, [&](int, mxArray *o[], int, const mxArray *[]) {
+            const dim_t sizes[] = {2, 2};
+            err_t e = pkr_new_offset(&o[0], &o[1], 2, sizes, mxSINGLE_CLASS, false, 0);
+            for (int k : c.b_first ? std::vector<int>{1, 0} : std::vector<int>{0, 1}) {
+                void *h = nullptr;
+                if (!err_failed(e)) e = pkr_mem_host(&h, o[k]);
+                if (!err_failed(e)) std::fill_n(static_cast<float *>(h), 4, float(k + 1));
+            }
+            for (int k : c.linked) {
+                uint64_t t = 0;
+                if (!err_failed(e)) e = pkr_alloc(&t, 16);
+                const std::vector<float> v(4, float(7 + k));
+                if (!err_failed(e)) EXPECT_EQ(dev::memcpy_htod(reinterpret_cast<void *>(t), v.data(), 16), 0);
+                if (!err_failed(e)) e = pkr_link(o[k], t);
+            }
+            return e;
+        }, &out));
+        for (int k = 0; k < 2; ++k) {
+            bool linked = std::find(c.linked.begin(), c.linked.end(), k) != c.linked.end();
+            err_t err{};
+            mxArray *v = pelkor::read_back(out[k], &err);
+            ASSERT_NE(v, nullptr) << err.msg;
+            EXPECT_EQ(values(v), std::vector<double>(4, linked ? 7 + k : k + 1)) << k;
+        }
+        EXPECT_TRUE(pelkor::open_holds().empty());
+        destroy(out);
+        EXPECT_EQ(pelkor::live_buffers(), 0u);
+        EXPECT_TRUE(pelkor::faults().empty()) << ::testing::PrintToString(pelkor::faults());
+    }
+
+    // With the output list full, B cannot move to an entry of its own.
+    pelkor::reset();
+    std::vector<mxArray *> out;
+    ASSERT_FALSE(run({}, [&](int, mxArray *o[], int, const mxArray *[]) {
+        const dim_t sizes[] = {2, 2};
+        err_t e = pkr_new_offset(&o[0], &o[1], 2, sizes, mxSINGLE_CLASS, false, 0);
+        for (int i = 0; i < 19; ++i) pkr_new(1, 1, mxSINGLE_CLASS, false);
+        uint64_t t = 0;
+        if (!err_failed(e)) e = pkr_alloc(&t, 16);
+        buffer_t *view = m_buffer(o[1]);
+        e = pkr_link(o[1], t);
+        EXPECT_EQ(e.line, 376);
+        EXPECT_STREQ(e.msg, "internal error: too many internal allocations");
+        EXPECT_EQ(m_buffer(o[1]), view);
+        return err_ok();
+    }, &out));
+    destroy(made_objects());
+    EXPECT_EQ(pelkor::live_buffers(), 0u);
 }
 
 TEST_F(Sdk, DuplicateGivesTheInputItsOwnRecord) {

@@ -13,17 +13,27 @@
 
 namespace mextest {
 
+// The GPU array objects garray made since the list was last cleared.
+inline std::vector<mxArray *> &made_objects() {
+    static std::vector<mxArray *> made;
+    return made;
+}
+
 inline void define_host_functions() {
     fake::define("gpu_entry", [](int, mxArray **out, int, mxArray **) {
         out[0] = fake::scalar_u64(reinterpret_cast<uint64_t>(pelkor::engine()));
     });
-    fake::define("garray", [](int, mxArray **out, int, mxArray **in) { out[0] = mxDuplicateArray(in[0]); });
+    fake::define("garray", [](int, mxArray **out, int, mxArray **in) {
+        out[0] = mxDuplicateArray(in[0]);
+        made_objects().push_back(out[0]);
+    });
 }
 
 struct HostTest : ::testing::Test {
     void SetUp() override {
         fake::reset();
         pelkor::reset();
+        made_objects().clear();
         define_host_functions();
     }
     void TearDown() override {

@@ -505,7 +505,7 @@ TEST_P(Corpus, FailedAssertionStopsTheKernel) {
     int *dx = to_device(x);
     ASSERT_EQ(ptxtest::launch(f, dim3(1), dim3(32), 0, params().ptr(dx)), 0);
     EXPECT_EQ(dev::synchronize(), 710);  // device-side assertion
-    device_free(dx);
+    EXPECT_EQ(dev::free(dx), 710);       // and the context stays failed
 }
 
 TEST_P(Corpus, CallsThroughATableOfFunctionPointers) {

@@ -4,7 +4,7 @@
 //
 // The same settings can be given to a process through the environment, read
 // once at first use (for end-to-end tests of programs):
-//   SIMDEV_DEVICES   "2.0,1.3"  capability of each device; "" for none (default "2.0")
+//   SIMDEV_DEVICES   "7.5,2.0"  capability of each device; "" for none (default "7.5")
 //   SIMDEV_INIT      driver init result, e.g. "100" (default 0)
 //   SIMDEV_CAPACITY  device memory per device in bytes (default 1 GiB)
 //   SIMDEV_ORDER     forward | reverse | random[:seed]  thread order (see order below)
@@ -25,8 +25,8 @@
 namespace sim {
 
 struct device_desc {
-    int major = 2;
-    int minor = 0;
+    int major = 7;
+    int minor = 5;
     size_t capacity = size_t(1) << 30;
 };
 
@@ -161,7 +161,7 @@ void clear_calls();
 // the driver calls that use it, fail with the fault's code. Faults injected
 // with kernel_run are reported once and are not sticky.
 //
-// Back to the defaults (one device, capability 2.0, forward order, no faults,
+// Back to the defaults (one device, capability 7.5, forward order, no faults,
 // no pending errors on the calling thread, no current context, the call log
 // off and empty), freeing all
 // device memory, pinned memory, contexts and cuBLAS state.

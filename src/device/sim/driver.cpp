@@ -298,25 +298,22 @@ int drv_module_get_function(drv_function *function, drv_module module, const cha
 
 namespace {
 
-// Block and shared-memory limits by the device's capability.
-dev::staging::limits limits_of(const sim::device_desc &d) {
-    const bool fermi = d.major >= 2;
-    const unsigned max_xy = fermi ? 1024 : 512;
-    return {fermi ? 1024u : 512u, {max_xy, max_xy, 64}, size_t(fermi ? 48 : 16) * 1024};
+dev::staging::limits staging_limits(const sim::device_desc &d) {
+    const device_limits l = limits_of(d);
+    return {l.max_threads, {l.max_block[0], l.max_block[1], l.max_block[2]}, l.max_shared};
 }
 
 // The limits the driver checks at a launch, by the device's capability.
 int check_launch(const sim::device_desc &d, const sim::ptx::module &m, const sim::ptx::function &f,
                  dim3 grid, dim3 block, unsigned shared_bytes, const void *params, size_t param_bytes) {
-    const dev::staging::limits l = limits_of(d);
-    const unsigned long long max_grid_x = d.major >= 3 ? 0x7fffffffull : 65535;
+    const device_limits l = limits_of(d);
     const size_t max_shared = l.max_shared;
     if (grid.x == 0 || grid.y == 0 || grid.z == 0 || block.x == 0 || block.y == 0 || block.z == 0)
         return err_invalid_value;
     if (block.x > l.max_block[0] || block.y > l.max_block[1] || block.z > l.max_block[2] ||
         (unsigned long long)block.x * block.y * block.z > l.max_threads)
         return err_invalid_value;
-    if (grid.x > max_grid_x || grid.y > 65535 || grid.z > 65535) return err_invalid_value;
+    if (grid.x > l.max_grid[0] || grid.y > l.max_grid[1] || grid.z > l.max_grid[2]) return err_invalid_value;
     // The block shapes the kernel was compiled for (__launch_bounds__ and the like).
     if (f.maxntid && (unsigned long long)block.x * block.y * block.z > f.maxntid) return err_invalid_value;
     if (f.reqntid[0] && (block.x != f.reqntid[0] || block.y != f.reqntid[1] || block.z != f.reqntid[2]))
@@ -350,6 +347,9 @@ int launch_checked(drv_function function, dim3 grid, dim3 block, unsigned shared
     {
         std::lock_guard<std::mutex> lock(G().m);
         ++G().stats.launches;
+        // A kernel's own fault ends the context, as on the runtime path.
+        if (fault)
+            if (drv_context_rec *c = current_context()) c->sticky = fault;
     }
     // A kernel's fault shows asynchronously, as the runtime's launches leave it.
     if (int inj = take_fault(fault_kind::kernel_run)) fault = inj;
@@ -390,7 +390,7 @@ int staging::with_staged(drv_function function, const step_fn &step, staging::ca
     if (call.error) return call.error;
     if (!function) return err_invalid_value;
     if (!live_functions.count(function)) return err_invalid_handle;
-    return step(function->staged, limits_of(G().devices[size_t(function->module->device)]));
+    return step(function->staged, staging_limits(G().devices[size_t(function->module->device)]));
 }
 
 const char *drv_error_name(int code) { return known_driver_error_name(code); }

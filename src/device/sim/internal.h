@@ -157,8 +157,20 @@ const char *static_shared_end(const void *kernel);
 // watchdog ends the process (SIMDEV_WATCHDOG; 0 never).
 unsigned default_watchdog_seconds();
 
-constexpr size_t shared_limit = 48 * 1024;
 constexpr size_t device_alignment = 512;
+
+// What a device of a capability allows one launch.
+struct device_limits {
+    unsigned max_threads;      // per block
+    unsigned max_block[3];     // per block dimension
+    unsigned long long max_grid[3];
+    size_t max_shared;         // static and dynamic bytes per block
+};
+inline device_limits limits_of(const device_desc &d) {
+    if (d.major < 2) return {512, {512, 512, 64}, {65535, 65535, 1}, 16 * 1024};
+    const unsigned long long gx = d.major >= 3 ? 0x7fffffffull : 65535;
+    return {1024, {1024, 1024, 64}, {gx, 65535, 65535}, 48 * 1024};
+}
 
 }  // namespace detail
 }  // namespace sim

@@ -90,23 +90,24 @@ int launch_checked(const void *kernel, dim3 grid, dim3 block, size_t shared_byte
     };
     if (int f = take_fault(fault_kind::launch_config)) return fail(refuse(f));
     int device;
-    int major;
+    sim::device_desc desc;
     {
         std::lock_guard<std::mutex> lock(g.m);
         if (int e = runtime_context(&device)) return fail(e);
         if (int e = context_fault()) return fail(e);
-        major = g.devices[size_t(device)].major;
+        desc = g.devices[size_t(device)];
     }
-    // The limits of a compute capability 2.0 device.
+    const device_limits l = limits_of(desc);
+    const size_t static_bytes = static_shared_bytes(kernel);
     bool bad = grid.x == 0 || grid.y == 0 || grid.z == 0 || block.x == 0 || block.y == 0 ||
-               block.z == 0 || grid.x > 65535 || grid.y > 65535 || grid.z > 65535 ||
-               block.x > 1024 || block.y > 1024 || block.z > 64 ||
-               size_t(block.x) * block.y * block.z > 1024 ||
-               shared_bytes > shared_limit - std::min(shared_limit, static_shared_bytes(kernel));
+               block.z == 0 || grid.x > l.max_grid[0] || grid.y > l.max_grid[1] ||
+               grid.z > l.max_grid[2] || block.x > l.max_block[0] || block.y > l.max_block[1] ||
+               block.z > l.max_block[2] || size_t(block.x) * block.y * block.z > l.max_threads ||
+               shared_bytes > l.max_shared - std::min(l.max_shared, static_bytes);
     if (bad) return fail(refuse(err_invalid_configuration));
     if (!kernel || !thunk || !thunk->invoke) return fail(refuse(98));  // invalid device function
     // The kernels are built for capability 2.0 and later.
-    if (major < 2) return fail(refuse(err_no_binary_for_gpu));
+    if (desc.major < 2) return fail(refuse(err_no_binary_for_gpu));
 
     launch_job job;
     job.kernel = kernel;

@@ -6,6 +6,10 @@
 //   b = pelkor_host('buffer', g)                its buffer: id, nbytes, is_root, parent, refs, held, dead
 //   c = pelkor_host('log' | 'faults' | 'holds') the engine's call log, faults, open holds
 //   n = pelkor_host('live')                     live buffers
+//   pelkor_host('free', g)                      drops the array's reference to its buffer, as
+//                                               the engine does when the array is cleared
+//   pelkor_host('reclaim')                      gives back the device memory of every buffer
+//                                               no call holds (reclaim_all)
 //   pelkor_host('clear')                        forgets the log
 //   pelkor_host('reset')                        frees everything, back to the defaults
 //   pelkor_host('inject', op, line, file, msg [, count [, after]])
@@ -95,6 +99,12 @@ void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
                           {"refs", s.refs},
                           {"held", s.held},
                           {"dead", s.dead}});
+    } else if (c == "free") {
+        record_of(prhs[1]);
+        e->free(m_buffer(prhs[1]));
+    } else if (c == "reclaim") {
+        err_t r = e->reclaim_all(e);
+        if (r.msg) mexErrMsgIdAndTxt("pelkor:host", "%s", r.msg);
     } else if (c == "log") {
         plhs[0] = cells(pelkor::log());
     } else if (c == "faults") {

@@ -9,12 +9,17 @@
 //   sdkprobe('punt', op, left, right)                   a new 1x1 single output punted
 //   sdkprobe('dup', a)                                  call_duplicate, then the copy's contents doubled
 //   sdkprobe('link', sizes)                             output given a temporary's storage
+//   [a, b] = sdkprobe('link_pair', which)               a 2x2 single pair of 1s and 2s; a temporary
+//                                                       of 7s linked into a (1) or b (2)
+//   [d, f] = sdkprobe('texts', driver, cufft)           the SDK's texts of a driver and a cuFFT code, printed
 //   sdkprobe('fail', line, in...)                       inputs accessed, then an error returned
 //   sdkprobe('raise', in...)                            inputs accessed, then 21 outputs
 //   sdkprobe('shell', command)                          exit status of a shell command
 #include "calls.h"
+#include "device/device.h"
 #include "host.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -106,6 +111,33 @@ err_t pkrFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
         if (!err_failed(e)) e = pkr_link(plhs[0], t);
         if (!err_failed(e)) e = pkr_link(plhs[0], d);  // no temporary: refused, nothing changed
         return e;
+    }
+    if (c == "link_pair") {
+        const dim_t sizes[] = {2, 2};
+        mxArray *pair[2] = {nullptr, nullptr};
+        err_t e = pkr_new_offset(&pair[0], &pair[1], 2, sizes, mxSINGLE_CLASS, false, 0);
+        plhs[0] = pair[0];
+        if (nlhs > 1) plhs[1] = pair[1];
+        for (int k = 0; k < 2 && !err_failed(e); ++k) {
+            void *h = nullptr;
+            e = pkr_mem_host(&h, pair[k]);
+            if (!err_failed(e)) std::fill_n(static_cast<float *>(h), 4, float(k + 1));
+        }
+        uint64_t t = 0;
+        if (!err_failed(e)) e = pkr_alloc(&t, 16);
+        const float sevens[4] = {7, 7, 7, 7};
+        if (!err_failed(e) && dev::memcpy_htod(reinterpret_cast<void *>(t), sevens, sizeof sevens) != 0)
+            return err_set(3, "sdkprobe", "cannot write the temporary");
+        const int which = static_cast<int>(mxGetScalar(prhs[1])) == 2 ? 1 : 0;
+        return err_failed(e) ? e : pkr_link(pair[which], t);
+    }
+    if (c == "texts") {
+        const char *d = pkr_cu_error_string(static_cast<int>(mxGetScalar(prhs[1])));
+        const char *f = pkr_cufft_error_string(static_cast<int>(mxGetScalar(prhs[2])));
+        mexPrintf("driver: %s\ncufft: %s\n", d, f);
+        plhs[0] = mxCreateString(d);
+        if (nlhs > 1) plhs[1] = mxCreateString(f);
+        return err_ok();
     }
     if (c == "fail" || c == "raise") {
         uint64_t d = 0;

@@ -22,5 +22,12 @@ function test_outputs()
   bb = pelkor_host('buffer', b);
   expect_eq([ba.nbytes ba.is_root bb.nbytes bb.is_root bb.parent], [96 1 48 0 ba.id], 'offset buffers');
   expect_eq(pelkor_host('record', b).kiwis, 0, 'view kiwis');
+
+  % A temporary of 7s linked into either of two outputs in one buffer
+  % leaves the other as it was.
+  [a, b] = sdkprobe('link_pair', 1);
+  expect_eq({pelkor_host('read', a), pelkor_host('read', b)}, {single(7 * ones(2)), single(2 * ones(2))}, 'linked into a');
+  [a, b] = sdkprobe('link_pair', 2);
+  expect_eq({pelkor_host('read', a), pelkor_host('read', b)}, {single(ones(2)), single(7 * ones(2))}, 'linked into b');
   expect_clean();
 end

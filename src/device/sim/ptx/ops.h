@@ -3,6 +3,7 @@
 // arguments), so a handler does only the operation itself.
 #pragma once
 
+#include "../internal.h"
 #include "../simkernel.h"
 #include "module.h"
 #include "round.h"

@@ -34,6 +34,7 @@ enum : int {
     err_invalid_ptx = 218,            // driver
     err_not_found = 500,              // driver (function lookup)
     err_illegal_address = 700,        // runtime/driver: a kernel touched memory it does not own
+    err_launch_timeout = 702,         // runtime/driver: a kernel ran on and was stopped
     err_launch_failed = 719,          // runtime/driver: a kernel failed while it ran
     err_not_supported = 801,          // runtime and driver
 };

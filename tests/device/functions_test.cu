@@ -45,7 +45,8 @@ constexpr double exact = 0;
     X(rsqrtf(F(4)), 0.5, 1e-7)                                                     \
     X(cyl_bessel_i0(D(1.5)), 1.6467231897728908, 1e-14)                            \
     X(cyl_bessel_i1(D(-1.5)), -0.9816664285779076, 1e-14)                          \
-    X(j0(D(0)) + y0(D(1)) * 0, 1, exact)                                           \
+    /* the device's j0 is a fitted polynomial below 8, within 7 ulp, not exact at 0 */ \
+    X(j0(D(0)) + y0(D(1)) * 0, 1, 8 * std::numeric_limits<double>::epsilon())      \
     X(exp10(D(2)), 100, 1e-15)                                                     \
     /* rounding-mode arithmetic */                                                 \
     X(__fadd_rd(F(1), F(1e-8)), 1, exact)                                          \

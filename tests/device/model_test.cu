@@ -391,6 +391,33 @@ TEST_F(Model, TextureElementLimit) {
     device_free(d);
 }
 
+// A binding must lie inside one allocation: fetches through a texture are not
+// bounds-checked by the device, so a wrong size would read whatever follows.
+TEST_F(Model, TextureRangeInsideOneAllocation) {
+    float *d = device_alloc<float>(64);
+    float host[64] = {};
+    struct row {
+        const char *what;
+        const void *ptr;
+        size_t bytes;
+        int result;
+    };
+    const row rows[] = {
+        {"the whole allocation", d, 64 * sizeof(float), 0},
+        {"its last element", d + 63, sizeof(float), 0},
+        {"one byte past the end", d, 64 * sizeof(float) + 1, dev::err_invalid_value},
+        {"from inside to past the end", d + 60, 8 * sizeof(float), dev::err_invalid_value},
+        {"host memory", host, sizeof host, dev::err_invalid_value},
+    };
+    for (const row &r : rows) {
+        size_t off = 0;
+        EXPECT_EQ(dev::bind_texture(&off, tex_f, r.ptr, r.bytes), r.result) << r.what;
+        EXPECT_EQ(dev::get_last_error(), r.result) << r.what;
+    }
+    EXPECT_EQ(dev::unbind_texture(tex_f), 0);
+    device_free(d);
+}
+
 TEST_F(Model, CopiesToASymbolAtAnOffset) {
     const int zero[4] = {0, 0, 0, 0}, two[2] = {41, 42};
     ASSERT_EQ(dev::memcpy_to_symbol(symbol_values, zero, sizeof zero), 0);

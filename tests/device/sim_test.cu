@@ -188,17 +188,26 @@ __global__ void shared_first_read(int *out) {
     s[t] = int(blockIdx.x);
 }
 
-__global__ void big_static_shared(int *out) {
-    __shared__ char big[40 * 1024];
-    big[threadIdx.x] = 1;
-    __syncthreads();
-    if (threadIdx.x == 0) out[0] = big[31];
-}
-
-__global__ void shared_through_pointer(int i) {
-    __shared__ int s[16];
-    int *p = s;
-    p[i] = 1;
+// Kernels with static shared memory, in C++ and in C linkage (whose statics
+// are named differently).
+#define BIG_STATIC_SHARED(name)              \
+    __global__ void name(int *out) {         \
+        __shared__ char big[40 * 1024];      \
+        big[threadIdx.x] = 1;                \
+        __syncthreads();                     \
+        if (threadIdx.x == 0) out[0] = big[31]; \
+    }
+#define SHARED_THROUGH_POINTER(name) \
+    __global__ void name(int i) {    \
+        __shared__ int s[16];        \
+        int *p = s;                  \
+        p[i] = 1;                    \
+    }
+BIG_STATIC_SHARED(big_static_shared)
+SHARED_THROUGH_POINTER(shared_through_pointer)
+extern "C" {
+BIG_STATIC_SHARED(big_static_shared_c)
+SHARED_THROUGH_POINTER(shared_through_pointer_c)
 }
 
 #if TEST_TSAN
@@ -996,26 +1005,32 @@ TEST_F(SimShared, EveryBlockStartsWithThePoisonPattern) {
 
 TEST_F(SimShared, CountsTowardTheLimit) {
     int *d = device_alloc<int>(1);
-    EXPECT_EQ(dev::launch(big_static_shared, dim3(1), dim3(32), 8 * 1024, d), 0);
-    EXPECT_EQ(dev::synchronize(), 0);
-    EXPECT_EQ(dev::launch(big_static_shared, dim3(1), dim3(32), 8 * 1024 + 1, d),
-              dev::err_invalid_configuration);
-    EXPECT_EQ(dev::get_last_error(), dev::err_invalid_configuration);
+    for (void (*k)(int *) : {big_static_shared, big_static_shared_c}) {
+        EXPECT_EQ(dev::launch(k, dim3(1), dim3(32), 8 * 1024, d), 0);
+        EXPECT_EQ(dev::synchronize(), 0);
+        EXPECT_EQ(dev::launch(k, dim3(1), dim3(32), 8 * 1024 + 1, d), dev::err_invalid_configuration);
+        EXPECT_EQ(dev::get_last_error(), dev::err_invalid_configuration);
+    }
     device_free(d);
 }
 
 #if !TEST_ASAN
-TEST_F(SimShared, AWritePastAnArrayIsALaunchFailure) {
-    EXPECT_EQ(dev::launch(shared_through_pointer, dim3(1), dim3(1), 0, 15), 0);
-    EXPECT_EQ(dev::synchronize(), 0);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(dev::launch(shared_through_pointer, dim3(1), dim3(1), 0, 16), 0);
-    EXPECT_EQ(dev::synchronize(), dev::err_launch_failed);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("kernel shared_through_pointer, block (0,0,0) of (1,1,1) threads: a write "
-                       "past static shared array s"),
-              std::string::npos)
-        << err;
+TEST(SimSharedFault, AWritePastAnArrayIsALaunchFailure) {
+    const std::pair<void (*)(int), const char *> kernels[] = {{shared_through_pointer, "shared_through_pointer"},
+                                                             {shared_through_pointer_c, "shared_through_pointer_c"}};
+    for (const auto &k : kernels) {
+        testenv::device_env env;  // a context of its own: the fault ends it
+        EXPECT_EQ(dev::launch(k.first, dim3(1), dim3(1), 0, 15), 0);
+        EXPECT_EQ(dev::synchronize(), 0);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(dev::launch(k.first, dim3(1), dim3(1), 0, 16), 0);
+        EXPECT_EQ(dev::synchronize(), dev::err_launch_failed);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find(std::string("kernel ") + k.second +
+                           ", block (0,0,0) of (1,1,1) threads: a write past static shared array s"),
+                  std::string::npos)
+            << err;
+    }
 }
 #endif
 
@@ -1108,6 +1123,7 @@ TEST(SimDeathTest, MemoryManagerBlocksAreChecked) {
         },
         "use-after-poison");
     EXPECT_DEATH(dev::launch(shared_through_pointer, dim3(1), dim3(1), 0, 16), "use-after-poison");
+    EXPECT_DEATH(dev::launch(shared_through_pointer_c, dim3(1), dim3(1), 0, 16), "use-after-poison");
     testenv::device_env env;
     void *p = nullptr, *q = nullptr;
     ASSERT_EQ(mmalloc(10 * sizeof(int), MM_VIDEO_RAM, &p), 0);
@@ -1138,6 +1154,23 @@ TEST(SimDeathTest, OutOfBoundsWritesAreReported) {
             dev::launch(poke_shared, dim3(1), dim3(1), 6 * sizeof(int), 6);
         },
         "heap-buffer-overflow");
+}
+#endif
+
+#if !TEST_ASAN && !TEST_TSAN
+__global__ void far_write(int *p, long long off) { p[off] = 1; }
+
+// Without a sanitizer, a wild access ends the process with a line that names
+// the kernel, the block and the thread.
+TEST(SimDeathTest, AWildAccessNamesTheKernel) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            testenv::device_env env;
+            int *d = device_alloc<int>(1);
+            dev::launch(far_write, dim3(2), dim3(4), 0, d, 1ll << 44);
+        },
+        "simdev: kernel far_write, block \\([01],0,0\\), thread \\([0-3],0,0\\): segmentation fault at address");
 }
 #endif
 

@@ -20,3 +20,9 @@
 #define kernel_main corpus_match
 #include "corpus/match.cu"
 #undef kernel_main
+#define kernel_main corpus_waits
+#include "corpus/waits.cu"
+#undef kernel_main
+#define kernel_main corpus_warpmasks
+#include "corpus/warpmasks.cu"
+#undef kernel_main

@@ -12,4 +12,6 @@ __global__ void corpus_atomics(int *ia, unsigned *ua, float *fa, double *da, uns
 __global__ void corpus_warp(const int *x, int *out);
 __global__ void corpus_match(const int *key, const long long *wide, unsigned *any_mask, unsigned *all_mask,
                              int *all_pred, unsigned *wide_mask);
+__global__ void corpus_waits(int mode, unsigned *flags, unsigned *out);
+__global__ void corpus_warpmasks(int mode, int *out);
 }

@@ -74,7 +74,12 @@ TEST_F(Driver, InvalidPtxIsRefusedWithTheLineNamed) {
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    add.f32 %r1, %r1;\n}\n", false, 7, "operands"},
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    @%r1 bra L;\nL:\n}\n", false, 7, "predicate"},
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    div.f32 %r1, %r1, %r1;\n}\n", false, 7, "rounding"},
-        {".shared .align 4 .b8 big[50000];\n.visible .entry kernel_main()\n{\n    ret;\n}\n", false, 1, "48 KiB"},
+        {".visible .entry kernel_main()\n{\n    .reg .b64 %rd<2>;\n    .reg .b32 %r<2>;\n    .reg .f32 %f<5>;\n"
+         "    tex.2d.v4.f32.s32 {%f1, %f2, %f3, %f4}, [%rd1, {%r1, %r1}];\n}\n", false, 9, "1-D element fetches", false},
+        {".visible .entry kernel_main()\n{\n    .reg .b64 %rd<2>;\n    .reg .b32 %r<2>;\n    .reg .f32 %f<5>;\n"
+         "    ld.global.f32 %f1, [%rd1, {%r1}];\n}\n", false, 9, "coordinates"},
+        {".shared .align 4 .b8 big[50000];\n.visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n"
+         "    mov.u32 %r1, big;\n}\n", false, 5, "'kernel_main' exceed 48 KiB"},
     };
     for (const bad_case &c : cases) {
         std::string text = c.whole ? std::string(c.body) : std::string(header) + c.body;
@@ -168,6 +173,112 @@ TEST_F(Driver, LaunchLimitsAreCheckedAtTheLaunch) {
     EXPECT_EQ(ptxtest::launch(f, dim3(1), dim3(4), 48 * 1024, p), 0);
     EXPECT_EQ(dev::synchronize(), 0);
     device_free(out);
+}
+
+// A module's kernels do not share their static shared memory: two arrays of
+// 30000 bytes load, and each kernel's limit counts its own.
+TEST_F(Driver, StaticSharedMemoryIsEachKernelsOwn) {
+    const char *text = R"(.version 9.0
+.target sm_75
+.address_size 64
+.shared .align 4 .b8 a[30000];
+.shared .align 4 .b8 b[30000];
+.visible .entry first(.param .u64 out)
+{
+    .reg .b32 %r<2>;
+    .reg .b64 %rd<2>;
+    st.shared.u32 [a+29996], 5;
+    ld.shared.u32 %r1, [a+29996];
+    ld.param.u64 %rd1, [out];
+    st.global.u32 [%rd1], %r1;
+    ret;
+}
+.visible .entry second(.param .u64 out)
+{
+    .reg .b32 %r<2>;
+    .reg .b64 %rd<2>;
+    st.shared.u32 [b], 6;
+    ld.shared.u32 %r1, [b];
+    ld.param.u64 %rd1, [out];
+    st.global.u32 [%rd1+4], %r1;
+    ret;
+}
+)";
+    dev::drv_module m = nullptr;
+    ASSERT_EQ(dev::drv_module_load_data(&m, text), 0);
+    dev::drv_function f = nullptr, g = nullptr;
+    ASSERT_EQ(dev::drv_module_get_function(&f, m, "first"), 0);
+    ASSERT_EQ(dev::drv_module_get_function(&g, m, "second"), 0);
+    unsigned *out = device_alloc<unsigned>(2);
+    params p = params().ptr(out);
+    EXPECT_EQ(ptxtest::launch(f, dim3(1), dim3(1), 48 * 1024 - 30000, p), 0);
+    EXPECT_EQ(ptxtest::launch(g, dim3(1), dim3(1), 0, p), 0);
+    EXPECT_EQ(ptxtest::launch(g, dim3(1), dim3(1), 48 * 1024 - 30000 + 1, p), dev::err_invalid_value);
+    EXPECT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(from_device(out, 2), (std::vector<unsigned>{5, 6}));
+    device_free(out);
+    EXPECT_EQ(dev::drv_module_unload(m), 0);
+}
+
+// A function reached only through its address gets a place for its shared
+// variables in the window of the kernel that takes the address; one whose
+// address no kernel takes adds nothing to any kernel's 48 KiB.
+TEST_F(Driver, SharedVariablesOfFunctionsCalledThroughPointers) {
+    const char *text = R"(.version 9.0
+.target sm_75
+.address_size 64
+.shared .align 4 .b8 own[40000];
+.shared .align 4 .b8 mine[16];
+.shared .align 4 .b8 never[40000];
+.func (.param .b32 r) bump(.param .b32 x)
+{
+    .reg .b32 %r<3>;
+    ld.param.b32 %r1, [x];
+    st.shared.u32 [mine], %r1;
+    ld.shared.u32 %r2, [mine];
+    add.u32 %r2, %r2, 1;
+    st.param.b32 [r], %r2;
+    ret;
+}
+.func (.param .b32 r) unused(.param .b32 x)
+{
+    .reg .b32 %r<2>;
+    st.shared.u32 [never], 1;
+    ld.param.b32 %r1, [x];
+    st.param.b32 [r], %r1;
+    ret;
+}
+.visible .entry kernel_main(.param .u64 out)
+{
+    .reg .b32 %r<4>;
+    .reg .b64 %rd<3>;
+    st.shared.u32 [own], 5;
+    mov.u64 %rd2, bump;
+    {
+    .param .b32 a0;
+    .param .b32 r0;
+    prototype_0 : .callprototype (.param .b32 _) _ (.param .b32 _);
+    st.param.b32 [a0], 41;
+    call (r0), %rd2, (a0), prototype_0;
+    ld.param.b32 %r1, [r0];
+    }
+    ld.shared.u32 %r2, [own];
+    ld.param.u64 %rd1, [out];
+    st.global.u32 [%rd1], %r1;
+    st.global.u32 [%rd1+4], %r2;
+    ret;
+}
+)";
+    dev::drv_module m = nullptr;
+    ASSERT_EQ(dev::drv_module_load_data(&m, text), 0);
+    dev::drv_function f = nullptr;
+    ASSERT_EQ(dev::drv_module_get_function(&f, m, "kernel_main"), 0);
+    unsigned *out = device_alloc<unsigned>(2);
+    EXPECT_EQ(ptxtest::launch(f, dim3(1), dim3(1), 0, params().ptr(out)), 0);
+    EXPECT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(from_device(out, 2), (std::vector<unsigned>{42, 5}));
+    device_free(out);
+    EXPECT_EQ(dev::drv_module_unload(m), 0);
 }
 
 TEST_F(Driver, DeclaredBlockShapesAreEnforced) {
@@ -309,7 +420,9 @@ TEST_P(Fault, ReportsTheGpuError) {
     EXPECT_EQ(ptxtest::launch(f, dim3(2), dim3(64), 0, params().ptr(buf).add(5u).add(c.off)), 0);
     EXPECT_EQ(dev::synchronize(), c.code) << c.access << " at " << c.off;
     if (c.code == 0) {
-        if (std::strstr(c.access, "st.global")) EXPECT_EQ(from_device(buf, 16)[c.off / 4], 5u);
+        if (std::strstr(c.access, "st.global")) {
+            EXPECT_EQ(from_device(buf, 16)[c.off / 4], 5u);
+        }
         device_free(buf);
         return;
     }

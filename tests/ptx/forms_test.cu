@@ -668,3 +668,63 @@ TEST_F(Forms, ApproximateFormsWithinTheirBounds) {
 }
 
 }  // namespace
+
+namespace {
+
+// Past 2^126 the fast division's reciprocal is flushed: zero, with the sign
+// of the quotient. Within range it stays close.
+TEST_F(Forms, FastDivisionBeyondTwoTo126) {
+    const form_case cases[] = {
+        {"div.approx.f32 %f20, %f10, %f11;", F(1), F(3e38f), 0, f, F(0.0f)},
+        {"div.approx.f32 %f20, %f10, %f11;", F(-1), F(3e38f), 0, f, F(-0.0f)},
+        {"div.approx.f32 %f20, %f10, %f11;", F(6), F(-3), 0, f, F(-2.0f)},
+    };
+    check(cases, sizeof cases / sizeof cases[0]);
+}
+
+// match.any gives each lane the lanes holding its value; match.all the
+// whole group, or none and a false predicate.
+TEST_F(Forms, WarpMatch) {
+    dev::drv_function fn = load_text(R"(.version 9.0
+.target sm_75
+.address_size 64
+.visible .entry kernel_main(.param .u64 out)
+{
+    .reg .pred %p<4>;
+    .reg .b64 %rd<8>;
+    .reg .b32 %r<12>;
+    ld.param.u64 %rd1, [out];
+    mov.u32 %r1, %tid.x;
+    rem.u32 %r2, %r1, 3;
+    match.any.sync.b32 %r3, %r2, -1;
+    cvt.u64.u32 %rd2, %r2;
+    match.all.sync.b64 %r4|%p1, %rd2, -1;
+    match.all.sync.b32 %r5|%p2, 7, -1;
+    selp.u32 %r6, 1, 0, %p1;
+    selp.u32 %r7, 1, 0, %p2;
+    mul.wide.u32 %rd3, %r1, 32;
+    add.s64 %rd4, %rd1, %rd3;
+    st.global.v4.u32 [%rd4], {%r3, %r4, %r5, %r6};
+    st.global.u32 [%rd4+16], %r7;
+    ret;
+}
+)");
+    ASSERT_TRUE(fn);
+    const unsigned n = 32;
+    unsigned *out = device_alloc<unsigned>(8 * n);
+    ASSERT_EQ(ptxtest::launch(fn, dim3(1), dim3(n), 0, params().ptr(out)), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    std::vector<unsigned> got = from_device(out, 8 * n);
+    for (unsigned t = 0; t < n; ++t) {
+        unsigned same = 0;
+        for (unsigned u = 0; u < n; ++u) same |= (u % 3 == t % 3 ? 1u : 0u) << u;
+        EXPECT_EQ(got[8 * t], same) << "lane " << t;
+        EXPECT_EQ(got[8 * t + 1], 0u) << "lane " << t;
+        EXPECT_EQ(got[8 * t + 2], ~0u) << "lane " << t;
+        EXPECT_EQ(got[8 * t + 3], 0u) << "lane " << t;
+        EXPECT_EQ(got[8 * t + 4], 1u) << "lane " << t;
+    }
+    device_free(out);
+}
+
+}  // namespace

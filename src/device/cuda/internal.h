@@ -27,7 +27,7 @@ namespace cuda {
     X(cuModuleLoadData, 2000) X(cuModuleUnload, 2000) X(cuModuleGetFunction, 2000)            \
     X(cuLaunchKernel, 4000) X(cuGetErrorName, 6000) X(cuEventCreate, 2000)                    \
     X(cuEventRecord, 2000) X(cuEventQuery, 2000) X(cuEventDestroy, 4000)                      \
-    X(cuTexObjectDestroy, 5000)
+    X(cuTexObjectDestroy, 5000) X(cuMemGetAddressRange, 3020)
 
 struct driver_api {
 #define DEVSEAM_DRIVER_MEMBER(name, version) PFN_##name##_v##version name = nullptr;

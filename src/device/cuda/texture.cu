@@ -133,6 +133,28 @@ size_t texture_alignment() {
     return 512;
 }
 
+namespace {
+
+// Whether [ptr, ptr + bytes) lies inside one device allocation. A texture
+// object takes any range without a check, and its fetches then read whatever
+// lies beyond, so the range is checked here. The pointer query goes first:
+// it makes the runtime's context current, which the driver's range query
+// needs, and it fails only for a broken context, whose error it leaves.
+int inside_one_allocation(const driver_api *d, const void *ptr, size_t bytes, bool *inside) {
+    *inside = false;
+    cudaPointerAttributes attr = {};
+    if (int e = cudaPointerGetAttributes(&attr, ptr)) return e;
+    if (attr.type == cudaMemoryTypeUnregistered || !attr.devicePointer || !d) return 0;
+    CUdeviceptr start = 0;
+    size_t size = 0;
+    const CUdeviceptr p = reinterpret_cast<CUdeviceptr>(attr.devicePointer);
+    if (d->cuMemGetAddressRange(&start, &size, p) != CUDA_SUCCESS) return 0;
+    *inside = p >= start && p - start <= size && bytes <= size - (p - start);
+    return 0;
+}
+
+}  // namespace
+
 int bind_texture(size_t *offset, texture_ref &ref, const void *ptr, size_t bytes) {
     int device = 0, align = 0;
     if (int e = cudaGetDevice(&device)) return e;
@@ -143,6 +165,9 @@ int bind_texture(size_t *offset, texture_ref &ref, const void *ptr, size_t bytes
     size_t off = a - base, size = texel_bytes(ref.kind);
     if (bytes == 0 || size == 0 || (!offset && off != 0) || bytes > SIZE_MAX - off)
         return fail_invalid_value();
+    bool inside = false;
+    if (int e = inside_one_allocation(driver(), ptr, bytes, &inside)) return e;
+    if (!inside) return fail_invalid_value();
     size_t elements = (off + bytes) / size;
     if (elements == 0 || elements > max_texture_elements) return fail_invalid_value();
 
@@ -161,7 +186,10 @@ int bind_texture(size_t *offset, texture_ref &ref, const void *ptr, size_t bytes
 
     const driver_api *d = driver();
     device_handle h{object, int(elements)};
-    if (int e = cudaMemcpyToSymbol(ref.symbol, &h, sizeof h, 0, cudaMemcpyHostToDevice)) {
+    // As a const void *: the runtime's template overload would take the
+    // address of the pointer member itself for the symbol.
+    if (int e = cudaMemcpyToSymbol(static_cast<const void *>(ref.symbol), &h, sizeof h, 0,
+                                   cudaMemcpyHostToDevice)) {
         if (d) d->cuTexObjectDestroy(object);  // no kernel has seen it
         return e;
     }

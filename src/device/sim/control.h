@@ -10,8 +10,10 @@
 //   SIMDEV_ORDER     forward | reverse | random[:seed]  thread order (see order below)
 //   SIMDEV_BLOCK_ORDER  forward | reverse | random[:seed]  order of a grid's blocks
 //   SIMDEV_WATCHDOG  CPU seconds one thread may run without reaching a barrier, a warp
-//                    collective or its end before the process is ended with a report
-//                    (default 60; 0 never)
+//                    collective or its end before the process is ended with a report (a
+//                    PTX thread is stopped and its launch fails with 702), and seconds a
+//                    grid whose threads only spin-wait may go without progress before the
+//                    launch fails with 702 (default 60; 0 never)
 //   SIMDEV_FAULTS    "kind:count:code[:after],..." with kind as named in fault_kind below
 //   SIMDEV_THREADS   host threads that run blocks (default: hardware concurrency)
 #pragma once
@@ -28,6 +30,7 @@ struct device_desc {
     int major = 7;
     int minor = 5;
     size_t capacity = size_t(1) << 30;
+    unsigned multiprocessors = 40;  // with the capability, how many blocks run at once
 };
 
 // Replaces the device list (and frees nothing: reset() does). Threads keep
@@ -49,6 +52,11 @@ order thread_order();
 // makes the order exact).
 void set_block_order(order o, unsigned seed = 0);
 order block_order();
+
+// CPU seconds the watchdog lets a thread run without a fiber switch, and
+// seconds a grid whose threads only spin may go without progress (0 never;
+// SIMDEV_WATCHDOG's or 60 until set). reset() leaves it.
+void set_watchdog(unsigned seconds);
 
 enum class fault_kind {
     malloc,            // dev::malloc
@@ -156,9 +164,11 @@ std::vector<call> calls();
 void clear_calls();
 
 // Faults of a kernel that the simulated device finds itself (an illegal
-// address, threads that meet at different barriers, a block that cannot go
-// on) are sticky, as on a GPU: every later runtime call in the context, and
-// the driver calls that use it, fail with the fault's code. Faults injected
+// address, threads that meet at different barriers, a warp collective whose
+// mask leaves out its caller or names lanes that have exited, a block that
+// cannot go on, a grid that spins without progress), on the runtime's and the
+// driver's launches alike, are sticky, as on a GPU: every later runtime call
+// in the context, and the driver calls that use it, fail with the fault's code. Faults injected
 // with kernel_run are reported once and are not sticky.
 //
 // Back to the defaults (one device, capability 7.5, forward order, no faults,

@@ -304,7 +304,7 @@ dev::staging::limits staging_limits(const sim::device_desc &d) {
 }
 
 // The limits the driver checks at a launch, by the device's capability.
-int check_launch(const sim::device_desc &d, const sim::ptx::module &m, const sim::ptx::function &f,
+int check_launch(const sim::device_desc &d, const sim::ptx::function &f,
                  dim3 grid, dim3 block, unsigned shared_bytes, const void *params, size_t param_bytes) {
     const device_limits l = limits_of(d);
     const size_t max_shared = l.max_shared;
@@ -318,7 +318,7 @@ int check_launch(const sim::device_desc &d, const sim::ptx::module &m, const sim
     if (f.maxntid && (unsigned long long)block.x * block.y * block.z > f.maxntid) return err_invalid_value;
     if (f.reqntid[0] && (block.x != f.reqntid[0] || block.y != f.reqntid[1] || block.z != f.reqntid[2]))
         return err_invalid_value;
-    if (size_t(m.shared_extern_offset()) + shared_bytes > max_shared) return err_invalid_value;
+    if (size_t(f.shared_static) + shared_bytes > max_shared) return err_invalid_value;
     if ((!params && param_bytes) || param_bytes < f.formal_bytes || param_bytes > 4096)
         return err_invalid_value;
     // Local memory and frames of a block's threads, all alive at once.
@@ -338,11 +338,14 @@ int launch_checked(drv_function function, dim3 grid, dim3 block, unsigned shared
     const sim::ptx::function &f = m.funcs[function->index];
     const int device = function->module->device;
     if (device >= int(G().devices.size())) return err_invalid_context;  // its device went away
-    if (int e = check_launch(G().devices[size_t(device)], m, f, grid, block, shared_bytes, params,
+    if (int e = check_launch(G().devices[size_t(device)], f, grid, block, shared_bytes, params,
                              param_bytes))
         return e;
+    const uint64_t resident = resident_blocks(G().devices[size_t(device)], uint64_t(block.x) * block.y * block.z,
+                                              uint64_t(f.shared_static) + shared_bytes);
     call.lock.unlock();
-    sim::ptx::grid_shape shape{{grid.x, grid.y, grid.z}, {block.x, block.y, block.z}, shared_bytes, device};
+    sim::ptx::grid_shape shape{{grid.x, grid.y, grid.z}, {block.x, block.y, block.z}, shared_bytes, device,
+                               resident};
     int fault = sim::ptx::run(m, f, shape, static_cast<const unsigned char *>(params), param_bytes);
     {
         std::lock_guard<std::mutex> lock(G().m);
@@ -394,5 +397,17 @@ int staging::with_staged(drv_function function, const step_fn &step, staging::ca
 }
 
 const char *drv_error_name(int code) { return known_driver_error_name(code); }
+
+}  // namespace dev
+
+// The parameter list of a live function handle, for launches that pass
+// one pointer per parameter; null for a dead handle.
+const std::vector<sim::ptx::param_rec> *sim::detail::entry_params(dev::drv_function f) {
+    std::lock_guard<std::mutex> lock(G().m);
+    if (!f || !live_functions.count(f)) return nullptr;
+    return &f->module->code->funcs[f->index].formals;
+}
+
+namespace dev {
 
 }  // namespace dev

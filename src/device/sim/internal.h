@@ -4,10 +4,12 @@
 #include "../device.h"
 #include "control.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,6 +24,9 @@ struct dev::drv_context_rec {
 };
 
 namespace sim {
+namespace ptx {
+struct shared_zone;
+}
 namespace detail {
 
 // A tracked block of device memory or of pinned host memory.
@@ -120,6 +125,13 @@ void free_all_memory();  // with G().m held
 // Keeps a context record that no longer works until reset() (G().m held).
 void retire_context(dev::drv_context_rec *ctx);
 
+}  // namespace detail
+namespace ptx { struct param_rec; }
+namespace detail {
+// The parameters (offset, bytes) of a live driver function handle, or null
+// (driver.cpp).
+const std::vector<ptx::param_rec> *entry_params(dev::drv_function f);
+
 // Kernel execution (scheduler.cpp).
 struct launch_job {
     const void *kernel;
@@ -135,16 +147,30 @@ struct launch_job {
     std::atomic<uint64_t> next{0};
     uint64_t blocks = 0;
     std::atomic<int> fault{0};
+    const char *name = nullptr;  // PTX kernels: the entry's (C++ kernels: their symbol's)
+    // Blocks the device could hold at once; while a block waits for others,
+    // this many make progress together.
+    uint64_t resident = 1;
+    std::atomic<unsigned> hosts{0};  // host threads running its blocks
+    // PTX kernels: red zones after static arrays in the shared window, whose
+    // pattern a block must leave as it found it.
+    const ptx::shared_zone *zones = nullptr;
+    size_t zone_count = 0;
     char race_start = 0, race_end = 0;  // race checker: the kernel's boundaries
     unsigned lanes = 1;                  // race checker: host threads that share the blocks
     std::atomic<unsigned> lane_next{0};
+    std::unique_ptr<std::atomic<uint64_t>[]> lane_pos;  // and the hand-outs each lane has taken
 };
 // Runs every block of `job`; returns 0 or the fault a block reported.
 int run_grid(launch_job &job);
+// The kernel's name for reports.
+std::string job_name(const launch_job &job);
 
 // The byte that new device memory and shared memory are filled with: all
 // bits set, a NaN in every floating-point type.
 constexpr unsigned char poison_byte = 0xff;
+// The pattern of red zones beside static shared arrays.
+constexpr unsigned char red_zone_byte = 0xa5;
 
 // Static shared memory of a kernel (shared.cpp): its bytes, and the refill
 // and red-zone check around each block on the calling host thread.
@@ -170,6 +196,24 @@ inline device_limits limits_of(const device_desc &d) {
     if (d.major < 2) return {512, {512, 512, 64}, {65535, 65535, 1}, 16 * 1024};
     const unsigned long long gx = d.major >= 3 ? 0x7fffffffull : 65535;
     return {1024, {1024, 1024, 64}, {gx, 65535, 65535}, 48 * 1024};
+}
+// Blocks of `threads` threads and `shared` bytes of shared memory that the
+// device holds at once: by its multiprocessors and what each one holds
+// (threads, blocks and shared memory; registers are not modelled).
+inline uint64_t resident_blocks(const device_desc &d, uint64_t threads, uint64_t shared) {
+    struct sm {
+        unsigned threads, blocks;
+        uint64_t shared;
+    };
+    const sm s = d.major < 2   ? sm{768, 8, 16 << 10}
+                 : d.major < 3 ? sm{1536, 8, 48 << 10}
+                 : d.major == 7 && d.minor == 5 ? sm{1024, 16, 64 << 10}
+                 : d.major < 8 ? sm{2048, 32, 96 << 10}
+                               : sm{2048, 32, 164 << 10};
+    const uint64_t warps = (threads + 31) / 32;
+    uint64_t per_sm = std::min<uint64_t>(s.blocks, warps ? s.threads / 32 / warps : s.blocks);
+    if (shared) per_sm = std::min<uint64_t>(per_sm, s.shared / shared);
+    return std::max<uint64_t>(1, uint64_t(std::max(1u, d.multiprocessors)) * per_sm);
 }
 
 }  // namespace detail

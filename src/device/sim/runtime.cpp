@@ -120,6 +120,7 @@ int launch_checked(const void *kernel, dim3 grid, dim3 block, size_t shared_byte
     job.seed = g.seed.load();
     job.block_order = sim::order(g.block_order.load());
     job.block_seed = g.block_seed.load();
+    job.resident = resident_blocks(desc, uint64_t(block.x) * block.y * block.z, static_bytes + shared_bytes);
     // A pointer argument outside every device block faults at its first use
     // on a GPU; here before any block runs.
     int fault = thunk->stray_pointer ? stray_argument(kernel, thunk, args) : 0;

@@ -12,11 +12,13 @@
 // a block barrier gives a wrong result. When every live thread waits at the
 // block barrier it is released. Threads that exited count as arrived.
 #include "internal.h"
+#include "ptx/module.h"
 #include "simkernel.h"
 
 #include <boost/context/detail/fcontext.hpp>
 
 #include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -90,7 +92,8 @@ constexpr size_t stack_bytes = 128 * 1024;
 #endif
 
 // st_deferred: a thread that may spin runs again once no other can.
-enum : unsigned char { st_ready, st_barrier, st_warp, st_active, st_deferred, st_done };
+// st_fault: a thread that made its launch fail; its block is abandoned.
+enum : unsigned char { st_ready, st_barrier, st_warp, st_active, st_deferred, st_done, st_fault };
 
 struct fiber : thread_rec {
     bctx::fcontext_t ctx;
@@ -104,6 +107,11 @@ struct fiber : thread_rec {
     // Race checker: collectives this lane took part in, and at completion
     // the parity of each group lane's release object.
     unsigned collectives, parities;
+    // The last atomic or load it yielded at, and whether it found there what
+    // it had found the time before (a spin, not progress).
+    const void *spin_addr;
+    unsigned long long spin_value;
+    bool spun;
 #if SIM_ASAN
     void *fake_stack;
 #endif
@@ -121,8 +129,10 @@ struct watch_rec {
     std::atomic<const launch_job *> job{nullptr};
     std::atomic<uint64_t> block{0};
     std::atomic<unsigned> thread{0};
+    std::atomic<bool> spinning{false};  // its block's threads only spin, waiting for other blocks
     clockid_t cpu{};
     bool has_cpu = false;
+    bool stopping = false;  // the watchdog stopped its PTX thread
     // The watchdog's own view.
     uint64_t seen = 0;
     double idle_since = -1;  // CPU seconds at the last switch seen
@@ -136,6 +146,9 @@ std::vector<watch_rec *> &watched() {
 std::atomic<unsigned> watchdog_seconds{0};
 
 void watch_register(watch_rec *w);
+void *catch_faults();
+void release_alt_stack(void *p);
+constexpr size_t alt_stack_bytes = 64 * 1024;
 void watch_unregister(watch_rec *w) {
     std::lock_guard<std::mutex> lock(watch_m);
     auto &v = watched();
@@ -171,6 +184,8 @@ struct executor {
     char barrier_sync[2], block_start, block_end;
     std::vector<char> lane_sync;
     std::vector<unsigned> deferred;  // threads that yielded at an atomic
+    std::chrono::steady_clock::time_point wait_start;  // since its threads only spin
+    std::string error;  // a fault found while completing a warp collective
 #if SIMDEV_TSAN
     void *sched_fiber = nullptr;
 #endif
@@ -181,9 +196,15 @@ struct executor {
     void *sched_fake = nullptr;
 #endif
 
-    executor() { watch_register(&watch); }
+    void *alt_stack = nullptr;  // the signal stack it installed
+
+    executor() {
+        watch_register(&watch);
+        alt_stack = catch_faults();
+    }
     ~executor() {
         watch_unregister(&watch);
+        release_alt_stack(alt_stack);
 #if SIMDEV_TSAN
         for (fiber &f : fibers) __tsan_destroy_fiber(f.race_fiber);
 #endif
@@ -355,6 +376,26 @@ unsigned reduce_values(const fiber *lane, unsigned group, int op) {
     return r;
 }
 
+// "16-31" of the threads (linear ids) of the lanes in `bits` of the warp at `base`.
+std::string lane_list(unsigned base, unsigned bits) {
+    std::string out;
+    for (unsigned l = 0; l < 32;) {
+        if (!((bits >> l) & 1)) {
+            ++l;
+            continue;
+        }
+        unsigned j = l;
+        while (j + 1 < 32 && ((bits >> (j + 1)) & 1)) ++j;
+        char buf[32];
+        std::snprintf(buf, sizeof buf, j > l ? "%u-%u" : "%u", base + l, base + j);
+        out += (out.empty() ? "" : ", ") + std::string(buf);
+        l = j + 1;
+    }
+    return out;
+}
+
+const char *site_name(const char *s) { return s ? s : "an unnamed site"; }
+
 // Completes the warp collective lane l0 of warp `w` waits in, if all its
 // participants (the lanes its mask names that exist and have not exited) wait
 // in one with the same mask and kind. Returns the lanes released (ready now),
@@ -376,6 +417,14 @@ unsigned complete_warp_op(executor &ex, unsigned w, unsigned l0) {
         if (f.value) ballot |= g & -g;
         if (f.value != lane[l0].value) all_equal = false;
         if (f.collectives & 1) parities |= g & -g;
+    }
+    // A GPU's lanes that left the kernel take no part: the result would
+    // depend on them.
+    if (const unsigned gone = mask & exist & wr.done) {
+        ex.error = "threads " + lane_list(base, group) + " meet in a warp collective at " +
+                   site_name(lane[l0].site) + " whose mask names threads " + lane_list(base, gone) +
+                   ", which have exited";
+        return 0;
     }
     const unsigned reduced = mode == wm_reduce ? reduce_values(lane, group, lane[l0].b) : 0;
     for (unsigned g = group; g; g &= g - 1) {
@@ -465,12 +514,10 @@ std::string thread_list(const executor &ex, P pick) {
 // The stderr report of a fault of the running block; the caller fails the launch.
 void report_fault(executor &ex, const std::string &what) {
     std::fprintf(stderr, "simdev: kernel %s, block (%u,%u,%u) of (%u,%u,%u) threads: %s\n",
-                 kernel_name(ex.job->kernel).c_str(), tl_exec.block_idx.x, tl_exec.block_idx.y,
+                 job_name(*ex.job).c_str(), tl_exec.block_idx.x, tl_exec.block_idx.y,
                  tl_exec.block_idx.z, tl_exec.block_dim.x, tl_exec.block_dim.y,
                  tl_exec.block_dim.z, what.c_str());
 }
-
-const char *site_name(const char *s) { return s ? s : "an unnamed site"; }
 
 // Abandons the fibers of a block that cannot go on.
 void abandon(executor &ex) {
@@ -567,6 +614,51 @@ void release_barrier(executor &ex) {
     ++ex.phase;
 }
 
+void grow_grid(launch_job &job);
+bool grid_spins(const launch_job &job);
+
+// Rounds in which a block's live threads did nothing but spin before the block
+// counts as waiting for other blocks.
+constexpr unsigned wait_rounds = 4;
+
+// The block's threads only spin: they wait for other blocks (or for nothing).
+// Lets the grid's other blocks run and backs off the host CPU; false when the
+// launch has failed, after reporting it if no block of the grid has made
+// progress for the watchdog's time.
+bool wait_for_others(executor &ex, launch_job &job, unsigned rounds) {
+    if (rounds == wait_rounds) {
+        ex.watch.spinning.store(true, std::memory_order_relaxed);
+        ex.wait_start = std::chrono::steady_clock::now();
+        grow_grid(job);
+    }
+    if (job.fault.load(std::memory_order_relaxed)) return false;
+    if (rounds > 64) {
+        if (rounds < 4096) sched_yield();
+        else std::this_thread::sleep_for(std::chrono::microseconds(rounds < 65536 ? 50 : 1000));
+    }
+    if (rounds % 256 != 0) return true;
+    grow_grid(job);
+    const unsigned limit = watchdog_seconds.load();
+    const auto now = std::chrono::steady_clock::now();
+    if (limit == ~0u || now - ex.wait_start < std::chrono::seconds(limit)) return true;
+    if (!grid_spins(job)) {
+        ex.wait_start = now;
+        return true;
+    }
+    int expected = 0;
+    if (job.fault.compare_exchange_strong(expected, dev::err_launch_timeout)) {
+        char what[256];
+        std::snprintf(what, sizeof what,
+                      "threads %s have spun for %u s waiting for what no thread of the grid does "
+                      "(the device holds %llu of its %llu blocks at once)",
+                      thread_list(ex, [](const fiber &f) { return f.state == st_deferred; }).c_str(),
+                      limit, (unsigned long long)std::min(job.resident, job.blocks),
+                      (unsigned long long)job.blocks);
+        report_fault(ex, what);
+    }
+    return false;
+}
+
 void run_block(executor &ex, launch_job &job, uint64_t linear) {
     const uint3 g = job.grid, bd = job.block;
     tl_exec.block_idx = uint3{unsigned(linear % g.x), unsigned((linear / g.x) % g.y),
@@ -593,10 +685,12 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
     }
     if (shared) std::memset(shared, poison_byte, job.shared_bytes);
     tl_exec.dyn_shared = static_cast<unsigned char *>(shared);
-    {
+    if (!job.name) {
         SIM_RACE_UNSEEN;  // its cache's lock would order the host threads' blocks
         static_shared_begin(job.kernel);
     }
+    for (size_t z = 0; z < job.zone_count; ++z)
+        std::memset(static_cast<unsigned char *>(shared) + job.zones[z].offset, red_zone_byte, job.zones[z].bytes);
     SIM_RACE_RELEASE(&ex.block_start);  // the fill comes before the threads
 
     for (unsigned i = 0; i < n; ++i) {
@@ -604,6 +698,8 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
         f.idx = uint3{i % bd.x, (i / bd.x) % bd.y, i / (bd.x * bd.y)};
         f.state = st_ready;
         f.collectives = 0;
+        f.spin_addr = nullptr;
+        f.spun = false;
         f.ctx = bctx::make_fcontext(f.stack_lo + stack_bytes, stack_bytes, &fiber_entry);
     }
     ex.perm.resize(n);
@@ -637,6 +733,8 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
     executor::warp_rec *const warps = ex.warps.data();
 
     unsigned alive = n, at_barrier = 0, in_warp = 0;
+    unsigned spin_rounds = 0;  // rounds in which the threads only spun
+    bool progressed = false;
     for (;;) {
         while (first < words && ready[first] == 0) ++first;
         if (first < words) {
@@ -663,6 +761,15 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
             case st_deferred: ex.deferred.push_back(i); break;
             default: break;
             }
+            progressed |= f->state != st_deferred || !f->spun;
+            if (f->state == st_fault || !ex.error.empty()) {
+                if (!ex.error.empty()) report_fault(ex, ex.error);
+                ex.error.clear();
+                int expected = 0;
+                job.fault.compare_exchange_strong(expected, dev::err_launch_failed);
+                abandon(ex);
+                break;
+            }
             if (released) {
                 in_warp -= unsigned(__builtin_popcount(released));
                 mark_ready(w * 32, released);
@@ -672,6 +779,14 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
         }
         if (alive == 0) break;
         if (!ex.deferred.empty()) {
+            if (progressed) {
+                progressed = false;
+                if (spin_rounds >= wait_rounds) ex.watch.spinning.store(false, std::memory_order_relaxed);
+                spin_rounds = 0;
+            } else if (++spin_rounds >= wait_rounds && !wait_for_others(ex, job, spin_rounds)) {
+                abandon(ex);
+                break;
+            }
             for (unsigned i : ex.deferred) {
                 fibers[i].state = st_ready;
                 mark_ready(i & ~31u, 1u << (i % 32));
@@ -705,12 +820,18 @@ void run_block(executor &ex, launch_job &job, uint64_t linear) {
         job.fault = dev::err_launch_failed;
         break;
     }
+    ex.watch.spinning.store(false, std::memory_order_relaxed);
     SIM_RACE_ACQUIRE(&ex.block_end);  // and the threads before the free
     ex.check_stacks();
-    const char *overrun;
-    {
+    const char *overrun = nullptr;
+    if (!job.name) {
         SIM_RACE_UNSEEN;
         overrun = static_shared_end(job.kernel);
+    }
+    for (size_t z = 0; z < job.zone_count && !overrun; ++z) {
+        const unsigned char *p = static_cast<unsigned char *>(shared) + job.zones[z].offset;
+        for (uint32_t k = 0; k < job.zones[z].bytes && !overrun; ++k)
+            if (p[k] != red_zone_byte) overrun = job.zones[z].array;
     }
     if (overrun) {
         report_fault(ex, std::string("a write past static shared array ") + overrun);
@@ -743,25 +864,107 @@ bool run_one(launch_job &job) {
     return true;
 }
 
+// Runs the next hand-out of `lane` (race checker); false when it has none.
+bool run_lane(launch_job &job, unsigned lane) {
+    if (job.fault.load(std::memory_order_relaxed)) return false;
+    const uint64_t b = lane + job.lane_pos[lane].fetch_add(1) * job.lanes;
+    if (b >= job.blocks) return false;
+    executor &ex = tl_ex;
+    ex.watch.job.store(&job, std::memory_order_relaxed);
+    run_block(ex, job, block_at(job, b));
+    ex.watch.job.store(nullptr, std::memory_order_relaxed);
+    return true;
+}
+
+// Whether some block of `job` has not been handed out.
+bool unstarted(const launch_job &job) {
+    if (job.lanes <= 1) return job.next.load() < job.blocks;
+    for (unsigned i = 0; i < job.lanes; ++i)
+        if (i + job.lane_pos[i].load() * job.lanes < job.blocks) return true;
+    return false;
+}
+
 void run_blocks(launch_job &job) {
-#if SIMDEV_TSAN
     if (job.lanes > 1) {
         // The blocks of one host thread follow each other for the race
         // checker: a fixed stride keeps neighbouring blocks on different
         // threads, so that a race between them shows in every run.
         const unsigned lane = job.lane_next.fetch_add(1);
-        executor &ex = tl_ex;
-        for (uint64_t b = lane; b < job.blocks && !job.fault.load(std::memory_order_relaxed); b += job.lanes) {
-            ex.watch.job.store(&job, std::memory_order_relaxed);
-            run_block(ex, job, block_at(job, b));
-            ex.watch.job.store(nullptr, std::memory_order_relaxed);
+        if (lane < job.lanes) {
+            while (run_lane(job, lane)) {
+            }
+            return;
+        }
+        // A host thread that a waiting block asked for (grow) takes the
+        // lanes' next blocks, so that the blocks a GPU holds at once start.
+        for (bool ran = true; ran;) {
+            ran = false;
+            for (unsigned i = 0; i < job.lanes && !ran; ++i) ran = run_lane(job, i);
         }
         return;
     }
-#endif
     while (run_one(job)) {
     }
 }
+
+// ------------------------------------------------------------ hardware faults
+
+// A kernel's wild access or stack overflow ends the process with SIGSEGV or
+// SIGBUS. Without a sanitizer to report it, a line names the kernel, the block
+// and the thread first; then the signal takes its course.
+#if !SIM_ASAN && !SIMDEV_TSAN
+struct sigaction old_segv, old_bus;
+
+void on_fault(int sig, siginfo_t *info, void *) {
+    const fiber *f = static_cast<const fiber *>(tl_exec.cur);
+    if (f && tl_ex.job) {
+        const char *a = static_cast<const char *>(info->si_addr);
+        const bool guard = a < f->stack_lo && a >= f->stack_lo - page_bytes();
+        char line[512];
+        int n = std::snprintf(line, sizeof line,
+                              "simdev: kernel %s, block (%u,%u,%u), thread (%u,%u,%u): %s at address %p%s\n",
+                              job_name(*tl_ex.job).c_str(), tl_exec.block_idx.x, tl_exec.block_idx.y,
+                              tl_exec.block_idx.z, f->idx.x, f->idx.y, f->idx.z,
+                              sig == SIGBUS ? "bus error" : "segmentation fault", info->si_addr,
+                              guard ? ": it overflowed its stack" : " (an access outside the kernel's memory)");
+        if (n > 0) (void)!write(2, line, size_t(std::min<int>(n, int(sizeof line) - 1)));
+    }
+    sigaction(sig, sig == SIGBUS ? &old_bus : &old_segv, nullptr);  // the fault repeats there
+}
+
+void *catch_faults() {
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        struct sigaction sa {};
+        sa.sa_sigaction = &on_fault;
+        sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGSEGV, &sa, &old_segv);
+        sigaction(SIGBUS, &sa, &old_bus);
+    });
+    // The handler runs on a stack of its own: a fiber's may be the one that overflowed.
+    stack_t cur{};
+    if (sigaltstack(nullptr, &cur) != 0 || !(cur.ss_flags & SS_DISABLE)) return nullptr;
+    stack_t alt{};
+    alt.ss_size = alt_stack_bytes;
+    alt.ss_sp = mmap(nullptr, alt.ss_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (alt.ss_sp == MAP_FAILED) return nullptr;
+    if (sigaltstack(&alt, nullptr) == 0) return alt.ss_sp;
+    munmap(alt.ss_sp, alt.ss_size);
+    return nullptr;
+}
+
+void release_alt_stack(void *p) {
+    if (!p) return;
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    sigaltstack(&off, nullptr);
+    munmap(p, alt_stack_bytes);
+}
+#else
+void *catch_faults() { return nullptr; }
+void release_alt_stack(void *) {}
+#endif
 
 // ------------------------------------------------------------ watchdog
 
@@ -782,18 +985,28 @@ double cpu_seconds(clockid_t c) {
             if (!job || !w->has_cpu || s != w->seen) {
                 w->seen = s;
                 w->idle_since = -1;
+                w->stopping = false;
                 continue;
             }
             const double now = cpu_seconds(w->cpu);
             if (w->idle_since < 0) w->idle_since = now;
             if (limit == 0 || now - w->idle_since < limit) continue;
             const uint64_t b = w->block.load();
-            std::fprintf(stderr,
-                         "simdev: kernel %s, block %llu (linear): thread %u has run %u s of CPU "
-                         "time without reaching a barrier, a warp collective or its end (a "
-                         "spin-wait for a thread that this order does not run?)\n",
-                         kernel_name(job->kernel).c_str(), (unsigned long long)b,
-                         w->thread.load(), limit);
+            if (!w->stopping)
+                std::fprintf(stderr,
+                             "simdev: kernel %s, block %llu (linear): thread %u has run %u s of CPU "
+                             "time without reaching a barrier, a warp collective or its end (a "
+                             "spin-wait for a thread that this order does not run?)\n",
+                             job_name(*job).c_str(), (unsigned long long)b, w->thread.load(), limit);
+            // A PTX thread stops at its next branch once the launch has failed;
+            // compiled code cannot be stopped, and neither can one that goes on.
+            if (job->name && !w->stopping) {
+                w->stopping = true;
+                w->idle_since = now;
+                int expected = 0;
+                const_cast<launch_job *>(job)->fault.compare_exchange_strong(expected, dev::err_launch_timeout);
+                continue;
+            }
             std::abort();
         }
     }
@@ -802,7 +1015,8 @@ double cpu_seconds(clockid_t c) {
 void watch_register(watch_rec *w) {
     static std::once_flag started;
     std::call_once(started, [] {
-        if (watchdog_seconds.load() == 0) watchdog_seconds = default_watchdog_seconds();
+        unsigned unset = 0;
+        watchdog_seconds.compare_exchange_strong(unset, default_watchdog_seconds());
         std::thread(watchdog_loop).detach();
     });
     w->has_cpu = pthread_getcpuclockid(pthread_self(), &w->cpu) == 0;
@@ -831,63 +1045,96 @@ unsigned configured_threads() {
 // time: a second launching thread waits, as kernels on the default stream do.
 // The launching thread runs the first block itself and wakes helpers only
 // when the rest of the grid looks long enough to be worth it, so that the
-// many small launches stay cheap.
+// many small launches stay cheap. A block that waits for other blocks asks
+// for one more host thread (started when none is idle), up to the blocks the
+// device holds at once, so that the blocks a GPU runs together progress
+// together here too.
 class pool {
 public:
-    explicit pool(unsigned workers) {
-        for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
-        for (std::thread &t : threads_) t.detach();
+    explicit pool(unsigned workers) : base_(workers) {
+        std::lock_guard<std::mutex> lock(m_);
+        for (unsigned i = 0; i < workers; ++i) spawn();
     }
 
     void run(launch_job &job) {
         std::lock_guard<std::mutex> one_grid(launch_m_);
-        unsigned helpers = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            job_ = &job;
+        }
+        job.hosts.fetch_add(1);
 #if SIMDEV_TSAN
         // Every grid of several blocks spreads over the threads (run_blocks).
-        helpers = unsigned(std::min<uint64_t>(threads_.size(), job.blocks - 1));
-        job.lanes = helpers + 1;
+        job.lanes = unsigned(std::min<uint64_t>(base_, job.blocks - 1)) + 1;
+        job.lane_pos.reset(new std::atomic<uint64_t>[job.lanes]());
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            add_tickets(job.lanes - 1);
+        }
 #else
         auto start = std::chrono::steady_clock::now();
         run_one(job);
         uint64_t taken = std::min(job.next.load(), job.blocks);
         uint64_t left = job.blocks - taken;
         auto first = std::chrono::steady_clock::now() - start;
-        if (left > 0 && first * double(left) > std::chrono::microseconds(30))
-            helpers = unsigned(std::min<uint64_t>(threads_.size(), left));
-#endif
-        if (helpers) {
+        if (left > 0 && first * double(left) > std::chrono::microseconds(30)) {
             std::lock_guard<std::mutex> lock(m_);
-            job_ = &job;
-            tickets_ = busy_ = helpers;
+            add_tickets(unsigned(std::min<uint64_t>(base_, left)));
         }
-        for (unsigned i = 0; i < helpers; ++i) cv_.notify_one();
+#endif
         run_blocks(job);
-        if (helpers) {
-            std::unique_lock<std::mutex> lock(m_);
-            done_.wait(lock, [this] { return busy_ == 0; });
-            job_ = nullptr;
-        }
+        job.hosts.fetch_sub(1);
+        std::unique_lock<std::mutex> lock(m_);
+        done_.wait(lock, [this] { return busy_ == 0; });
+        job_ = nullptr;
+    }
+
+    // A block of `job` waits for others that have not started.
+    void grow(launch_job &job) {
+        std::lock_guard<std::mutex> lock(m_);
+        if (job_ != &job || !unstarted(job)) return;
+        if (uint64_t(job.hosts.load()) + tickets_ >= job.resident) return;
+        add_tickets(1);
     }
 
 private:
+    // m_ held.
+    void add_tickets(unsigned n) {
+        if (!n) return;
+        tickets_ += n;
+        busy_ += n;
+        while (idle_ < tickets_) spawn();
+        for (unsigned i = 0; i < n; ++i) cv_.notify_one();
+    }
+
+    // m_ held, or in the constructor.
+    void spawn() {
+        ++idle_;
+        std::thread([this] { work(); }).detach();
+    }
+
     void work() {
         std::unique_lock<std::mutex> lock(m_);
         for (;;) {
             cv_.wait(lock, [this] { return tickets_ > 0; });
             --tickets_;
+            --idle_;
             launch_job *job = job_;
+            job->hosts.fetch_add(1);
             lock.unlock();
             run_blocks(*job);
+            job->hosts.fetch_sub(1);
             lock.lock();
+            ++idle_;
             if (--busy_ == 0) done_.notify_all();
         }
     }
 
+    const unsigned base_;
     std::mutex launch_m_, m_;
     std::condition_variable cv_, done_;
     launch_job *job_ = nullptr;
-    unsigned tickets_ = 0, busy_ = 0;
-    std::vector<std::thread> threads_;
+    unsigned tickets_ = 0, busy_ = 0, idle_ = 0;
 };
 
 std::atomic<pool *> the_pool{nullptr};
@@ -910,7 +1157,22 @@ pool &get_pool() {
     return *p;
 }
 
+void grow_grid(launch_job &job) {
+    if (job.blocks > 1) get_pool().grow(job);
+}
+
+// Every host thread that runs a block of `job` runs one whose threads only spin.
+bool grid_spins(const launch_job &job) {
+    std::lock_guard<std::mutex> lock(watch_m);
+    for (const watch_rec *w : watched())
+        if (w->job.load(std::memory_order_relaxed) == &job && !w->spinning.load(std::memory_order_relaxed))
+            return false;
+    return true;
+}
+
 }  // namespace
+
+std::string job_name(const launch_job &job) { return job.name ? job.name : kernel_name(job.kernel); }
 
 int syncthreads(const char *site, int op, int pred) {
     fiber *f = current_fiber();
@@ -927,9 +1189,19 @@ int syncthreads(const char *site, int op, int pred) {
 }
 
 unsigned long long warp_op(unsigned mask, int mode, unsigned long long value, int b, int c,
-                           unsigned *group) {
+                           unsigned *group, const char *site) {
     fiber *f = current_fiber();
     executor &ex = tl_ex;
+    const unsigned me = unsigned(f - ex.fibers.data());
+    f->site = site;
+    if (!((mask >> (me % 32)) & 1)) {
+        char m[16];
+        std::snprintf(m, sizeof m, "0x%08x", mask);
+        ex.error = "thread " + std::to_string(me) + " calls a warp collective at " + site_name(site) +
+                   " with mask " + m + ", which leaves it out";
+        f->state = st_fault;
+        yield(ex, f);  // never resumed
+    }
     f->mode = mode;
     f->mask = mask;
     f->value = value;
@@ -952,9 +1224,12 @@ unsigned long long warp_op(unsigned mask, int mode, unsigned long long value, in
     return f->result;
 }
 
-void spin_yield() {
+void spin_yield(const void *addr, unsigned long long value) {
     fiber *f = static_cast<fiber *>(tl_exec.cur);
     if (!f) return;
+    f->spun = addr && addr == f->spin_addr && value == f->spin_value;
+    f->spin_addr = addr;
+    f->spin_value = value;
     f->state = st_deferred;
     yield(tl_ex, f);
 }
@@ -966,6 +1241,14 @@ unsigned active_mask(const char *site) {
     yield(tl_ex, f);
     return unsigned(f->result);
 }
+
+}  // namespace detail
+
+void set_watchdog(unsigned seconds) {
+    detail::watchdog_seconds.store(seconds == 0 ? ~0u : seconds);
+}
+
+namespace detail {
 
 int run_grid(launch_job &job) {
     job.blocks = uint64_t(job.grid.x) * job.grid.y * job.grid.z;

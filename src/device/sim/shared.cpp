@@ -32,8 +32,6 @@ namespace detail {
 
 namespace {
 
-constexpr unsigned char red_zone_byte = 0xa5;
-
 struct tls_symbol {
     std::string name;
     size_t offset, size;
@@ -148,8 +146,13 @@ const kernel_shared &shared_of(const void *kernel) {
     if (!f.found || f.modid == 0) return *slot;
     module_syms &m = module_of(f);
     auto fn = m.functions.find(f.addr - m.load_bias);
-    if (fn == m.functions.end() || fn->second.compare(0, 2, "_Z") != 0) return *slot;
-    const std::string prefix = "_ZZ" + fn->second.substr(2) + "E";
+    if (fn == m.functions.end()) return *slot;
+    // Statics of a function: "_ZZ" and its mangled name, or for an extern "C"
+    // function its plain name with its length.
+    const std::string &sym = fn->second;
+    const std::string prefix = sym.compare(0, 2, "_Z") == 0
+                                   ? "_ZZ" + sym.substr(2) + "E"
+                                   : "_ZZ" + std::to_string(sym.size()) + sym + "E";
     slot->tls_module = m.tls_module;
     for (const tls_symbol &s : m.tls) {
         if (s.name.compare(0, prefix.size(), prefix) != 0) continue;

@@ -61,14 +61,18 @@ SIM_API int syncthreads(const char *site = nullptr, int op = bar_plain, int pred
 enum warp_mode : int { wm_sync, wm_idx, wm_up, wm_down, wm_xor, wm_vote, wm_match_any,
                        wm_match_all, wm_reduce };
 enum red_op : int { red_add, red_min, red_max, red_umin, red_umax, red_and, red_or, red_xor };
+// `site` names the call site for reports, as for syncthreads. A lane that
+// its own mask leaves out, and a mask that names lanes that have exited, are
+// faults of the launch.
 SIM_API unsigned long long warp_op(unsigned mask, int mode, unsigned long long value, int b,
-                                   int c, unsigned *group);
+                                   int c, unsigned *group, const char *site = nullptr);
 // The lanes of the caller's warp that reach the same `site` before the warp
 // can go no further (the lanes converged there).
 SIM_API unsigned active_mask(const char *site = nullptr);
 // An atomic that left memory as it was may be a spin-wait: the thread lets
-// the other threads of its block run first (a no-op outside a kernel).
-SIM_API void spin_yield();
+// the other threads of its block run first (a no-op outside a kernel). It
+// spins when it finds at `addr` what it found there the last time.
+SIM_API void spin_yield(const void *addr = nullptr, unsigned long long value = 0);
 // Null, or inside (or one past the end of) a live device block or pinned block.
 SIM_API bool device_pointer_ok(const void *p);
 
@@ -82,8 +86,8 @@ inline unsigned long long value_bits(T v) {
 }
 
 template <typename T>
-inline T shfl(unsigned mask, T var, int mode, int b, int c) {
-    unsigned long long bits = warp_op(mask, mode, value_bits(var), b, c, nullptr);
+inline T shfl(const char *site, unsigned mask, T var, int mode, int b, int c) {
+    unsigned long long bits = warp_op(mask, mode, value_bits(var), b, c, nullptr, site);
     T out;
     std::memcpy(&out, &bits, sizeof(T));
     return out;
@@ -137,9 +141,6 @@ constexpr int warpSize = 32;
 #define __syncthreads_and(p) ::sim::detail::syncthreads(SIM_SITE_, ::sim::detail::bar_and, (p))
 #define __syncthreads_or(p) ::sim::detail::syncthreads(SIM_SITE_, ::sim::detail::bar_or, (p))
 #define __activemask() ::sim::detail::active_mask(SIM_SITE_)
-inline void __syncwarp(unsigned mask = 0xffffffffu) {
-    ::sim::detail::warp_op(mask, ::sim::detail::wm_sync, 0, 0, 0, nullptr);
-}
 #if defined(__SANITIZE_THREAD__)
 // The race checker takes the device's atomics (sequentially consistent here)
 // as the ordering; it does not model fences.
@@ -152,63 +153,80 @@ inline void __threadfence_system() { __atomic_thread_fence(__ATOMIC_SEQ_CST); }
 // The threads of a block share one host thread.
 inline void __threadfence_block() { __atomic_signal_fence(__ATOMIC_SEQ_CST); }
 
-template <typename T>
-inline T __shfl_sync(unsigned mask, T var, int src_lane, int width = 32) {
-    return ::sim::detail::shfl(mask, var, ::sim::detail::wm_idx, src_lane,
-                               ::sim::detail::shfl_c(width, 0x1f));
+// Warp collectives are macros too, so that reports name their call sites.
+namespace sim {
+namespace detail {
+inline void syncwarp_at(const char *site, unsigned mask = 0xffffffffu) {
+    warp_op(mask, wm_sync, 0, 0, 0, nullptr, site);
 }
 template <typename T>
-inline T __shfl_up_sync(unsigned mask, T var, unsigned delta, int width = 32) {
-    return ::sim::detail::shfl(mask, var, ::sim::detail::wm_up, int(delta),
-                               ::sim::detail::shfl_c(width, 0));
+inline T shfl_idx_at(const char *site, unsigned mask, T var, int src_lane, int width = 32) {
+    return shfl(site, mask, var, wm_idx, src_lane, shfl_c(width, 0x1f));
 }
 template <typename T>
-inline T __shfl_down_sync(unsigned mask, T var, unsigned delta, int width = 32) {
-    return ::sim::detail::shfl(mask, var, ::sim::detail::wm_down, int(delta),
-                               ::sim::detail::shfl_c(width, 0x1f));
+inline T shfl_up_at(const char *site, unsigned mask, T var, unsigned delta, int width = 32) {
+    return shfl(site, mask, var, wm_up, int(delta), shfl_c(width, 0));
 }
 template <typename T>
-inline T __shfl_xor_sync(unsigned mask, T var, int lane_mask, int width = 32) {
-    return ::sim::detail::shfl(mask, var, ::sim::detail::wm_xor, lane_mask,
-                               ::sim::detail::shfl_c(width, 0x1f));
+inline T shfl_down_at(const char *site, unsigned mask, T var, unsigned delta, int width = 32) {
+    return shfl(site, mask, var, wm_down, int(delta), shfl_c(width, 0x1f));
 }
-inline unsigned __ballot_sync(unsigned mask, int pred) {
-    return unsigned(::sim::detail::warp_op(mask, ::sim::detail::wm_vote, pred != 0, 0, 0, nullptr));
+template <typename T>
+inline T shfl_xor_at(const char *site, unsigned mask, T var, int lane_mask, int width = 32) {
+    return shfl(site, mask, var, wm_xor, lane_mask, shfl_c(width, 0x1f));
 }
-inline int __any_sync(unsigned mask, int pred) { return __ballot_sync(mask, pred) != 0; }
-inline int __all_sync(unsigned mask, int pred) {
+inline unsigned ballot_at(const char *site, unsigned mask, int pred) {
+    return unsigned(warp_op(mask, wm_vote, pred != 0, 0, 0, nullptr, site));
+}
+inline int any_at(const char *site, unsigned mask, int pred) { return ballot_at(site, mask, pred) != 0; }
+inline int all_at(const char *site, unsigned mask, int pred) {
     unsigned group = 0;
-    unsigned b = unsigned(
-        ::sim::detail::warp_op(mask, ::sim::detail::wm_vote, pred != 0, 0, 0, &group));
+    unsigned b = unsigned(warp_op(mask, wm_vote, pred != 0, 0, 0, &group, site));
     return b == group;
 }
 template <typename T>
-inline unsigned __match_any_sync(unsigned mask, T value) {
-    return unsigned(::sim::detail::warp_op(mask, ::sim::detail::wm_match_any,
-                                           ::sim::detail::value_bits(value), 0, 0, nullptr));
+inline unsigned match_any_at(const char *site, unsigned mask, T value) {
+    return unsigned(warp_op(mask, wm_match_any, value_bits(value), 0, 0, nullptr, site));
 }
 template <typename T>
-inline unsigned __match_all_sync(unsigned mask, T value, int *pred) {
-    unsigned r = unsigned(::sim::detail::warp_op(mask, ::sim::detail::wm_match_all,
-                                                 ::sim::detail::value_bits(value), 0, 0, nullptr));
+inline unsigned match_all_at(const char *site, unsigned mask, T value, int *pred) {
+    unsigned r = unsigned(warp_op(mask, wm_match_all, value_bits(value), 0, 0, nullptr, site));
     *pred = r != 0;
     return r;
 }
-#define SIM_REDUCE(name, T, op)                                                                \
-    inline T name(unsigned mask, T value) {                                                    \
-        return T(unsigned(::sim::detail::warp_op(mask, ::sim::detail::wm_reduce, unsigned(value), \
-                                                 ::sim::detail::op, 0, nullptr)));             \
+#define SIM_REDUCE(name, T, op)                                                                 \
+    inline T name(const char *site, unsigned mask, T value) {                                   \
+        return T(unsigned(warp_op(mask, wm_reduce, unsigned(value), op, 0, nullptr, site)));   \
     }
-SIM_REDUCE(__reduce_add_sync, unsigned, red_add)
-SIM_REDUCE(__reduce_add_sync, int, red_add)
-SIM_REDUCE(__reduce_min_sync, unsigned, red_umin)
-SIM_REDUCE(__reduce_min_sync, int, red_min)
-SIM_REDUCE(__reduce_max_sync, unsigned, red_umax)
-SIM_REDUCE(__reduce_max_sync, int, red_max)
-SIM_REDUCE(__reduce_and_sync, unsigned, red_and)
-SIM_REDUCE(__reduce_or_sync, unsigned, red_or)
-SIM_REDUCE(__reduce_xor_sync, unsigned, red_xor)
+SIM_REDUCE(reduce_add_at, unsigned, red_add)
+SIM_REDUCE(reduce_add_at, int, red_add)
+SIM_REDUCE(reduce_min_at, unsigned, red_umin)
+SIM_REDUCE(reduce_min_at, int, red_min)
+SIM_REDUCE(reduce_max_at, unsigned, red_umax)
+SIM_REDUCE(reduce_max_at, int, red_max)
+SIM_REDUCE(reduce_and_at, unsigned, red_and)
+SIM_REDUCE(reduce_or_at, unsigned, red_or)
+SIM_REDUCE(reduce_xor_at, unsigned, red_xor)
 #undef SIM_REDUCE
+}  // namespace detail
+}  // namespace sim
+#define SIM_WARP_(fn, ...) ::sim::detail::fn(SIM_SITE_, __VA_ARGS__)
+#define __syncwarp(...) ::sim::detail::syncwarp_at(SIM_SITE_, ##__VA_ARGS__)
+#define __shfl_sync(...) SIM_WARP_(shfl_idx_at, __VA_ARGS__)
+#define __shfl_up_sync(...) SIM_WARP_(shfl_up_at, __VA_ARGS__)
+#define __shfl_down_sync(...) SIM_WARP_(shfl_down_at, __VA_ARGS__)
+#define __shfl_xor_sync(...) SIM_WARP_(shfl_xor_at, __VA_ARGS__)
+#define __ballot_sync(...) SIM_WARP_(ballot_at, __VA_ARGS__)
+#define __any_sync(...) SIM_WARP_(any_at, __VA_ARGS__)
+#define __all_sync(...) SIM_WARP_(all_at, __VA_ARGS__)
+#define __match_any_sync(...) SIM_WARP_(match_any_at, __VA_ARGS__)
+#define __match_all_sync(...) SIM_WARP_(match_all_at, __VA_ARGS__)
+#define __reduce_add_sync(...) SIM_WARP_(reduce_add_at, __VA_ARGS__)
+#define __reduce_min_sync(...) SIM_WARP_(reduce_min_at, __VA_ARGS__)
+#define __reduce_max_sync(...) SIM_WARP_(reduce_max_at, __VA_ARGS__)
+#define __reduce_and_sync(...) SIM_WARP_(reduce_and_at, __VA_ARGS__)
+#define __reduce_or_sync(...) SIM_WARP_(reduce_or_at, __VA_ARGS__)
+#define __reduce_xor_sync(...) SIM_WARP_(reduce_xor_at, __VA_ARGS__)
 
 // ------------------------------------------------------------ atomics
 
@@ -232,8 +250,8 @@ struct sim_atomic_access_ {
 #endif
 
 template <typename T>
-inline T sim_spun_(T old, T next) {
-    if (std::memcmp(&old, &next, sizeof(T)) == 0) ::sim::detail::spin_yield();
+inline T sim_spun_(const T *addr, T old, T next) {
+    if (std::memcmp(&old, &next, sizeof(T)) == 0) ::sim::detail::spin_yield(addr, ::sim::detail::value_bits(old));
     return old;
 }
 template <typename T>
@@ -247,16 +265,16 @@ inline T sim_atomic_update_(T *addr, T (*f)(T, T), T val) {
         } while (!__atomic_compare_exchange(addr, &old, &next, false, __ATOMIC_SEQ_CST,
                                             __ATOMIC_RELAXED));
     }
-    return sim_spun_(old, next);
+    return sim_spun_(addr, old, next);
 }
 
 #define SIM_ATOMIC_INT_OPS(T)                                                                   \
-    inline T atomicAdd(T *a, T v) { T o = SIM_ATOMIC_(__atomic_fetch_add(a, v, __ATOMIC_SEQ_CST)); return sim_spun_(o, static_cast<T>(o + v)); } \
-    inline T atomicSub(T *a, T v) { T o = SIM_ATOMIC_(__atomic_fetch_sub(a, v, __ATOMIC_SEQ_CST)); return sim_spun_(o, static_cast<T>(o - v)); } \
-    inline T atomicExch(T *a, T v) { return sim_spun_(SIM_ATOMIC_(__atomic_exchange_n(a, v, __ATOMIC_SEQ_CST)), v); }     \
-    inline T atomicAnd(T *a, T v) { T o = SIM_ATOMIC_(__atomic_fetch_and(a, v, __ATOMIC_SEQ_CST)); return sim_spun_(o, static_cast<T>(o & v)); } \
-    inline T atomicOr(T *a, T v) { T o = SIM_ATOMIC_(__atomic_fetch_or(a, v, __ATOMIC_SEQ_CST)); return sim_spun_(o, static_cast<T>(o | v)); } \
-    inline T atomicXor(T *a, T v) { T o = SIM_ATOMIC_(__atomic_fetch_xor(a, v, __ATOMIC_SEQ_CST)); return sim_spun_(o, static_cast<T>(o ^ v)); } \
+    inline T atomicAdd(T *a, T v) { T o = SIM_ATOMIC_(__atomic_fetch_add(a, v, __ATOMIC_SEQ_CST)); return sim_spun_(a, o, static_cast<T>(o + v)); } \
+    inline T atomicSub(T *a, T v) { T o = SIM_ATOMIC_(__atomic_fetch_sub(a, v, __ATOMIC_SEQ_CST)); return sim_spun_(a, o, static_cast<T>(o - v)); } \
+    inline T atomicExch(T *a, T v) { return sim_spun_(a, SIM_ATOMIC_(__atomic_exchange_n(a, v, __ATOMIC_SEQ_CST)), v); }     \
+    inline T atomicAnd(T *a, T v) { T o = SIM_ATOMIC_(__atomic_fetch_and(a, v, __ATOMIC_SEQ_CST)); return sim_spun_(a, o, static_cast<T>(o & v)); } \
+    inline T atomicOr(T *a, T v) { T o = SIM_ATOMIC_(__atomic_fetch_or(a, v, __ATOMIC_SEQ_CST)); return sim_spun_(a, o, static_cast<T>(o | v)); } \
+    inline T atomicXor(T *a, T v) { T o = SIM_ATOMIC_(__atomic_fetch_xor(a, v, __ATOMIC_SEQ_CST)); return sim_spun_(a, o, static_cast<T>(o ^ v)); } \
     inline T atomicMin(T *a, T v) {                                                             \
         return sim_atomic_update_<T>(a, [](T o, T x) { return x < o ? x : o; }, v);             \
     }                                                                                           \
@@ -266,7 +284,7 @@ inline T sim_atomic_update_(T *addr, T (*f)(T, T), T val) {
     inline T atomicCAS(T *a, T compare, T v) {                                                  \
         T expected = compare;                                                                   \
         bool swapped = SIM_ATOMIC_(__atomic_compare_exchange_n(a, &expected, v, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)); \
-        if (!swapped || compare == v) ::sim::detail::spin_yield();                              \
+        if (!swapped || compare == v) ::sim::detail::spin_yield(a, (unsigned long long)expected); \
         return expected;                                                                        \
     }
 SIM_ATOMIC_INT_OPS(int)
@@ -287,7 +305,7 @@ inline float atomicExch(float *a, float v) {
         SIM_ATOMIC_SCOPE_;
         __atomic_exchange(a, &v, &old, __ATOMIC_SEQ_CST);
     }
-    return sim_spun_(old, v);
+    return sim_spun_(a, old, v);
 }
 inline unsigned atomicInc(unsigned *a, unsigned limit) {
     return sim_atomic_update_<unsigned>(a, [](unsigned o, unsigned l) { return o >= l ? 0u : o + 1; },

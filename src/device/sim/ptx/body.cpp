@@ -132,7 +132,7 @@ void parser::parse_function(bool entry, uint32_t line) {
     consts.emplace(1, slot_one);
     consts.emplace(0, slot_zero);
     var_fixups.clear();
-    ext_fixups.clear();
+    shared_slots.clear();
     labels.clear();
     branch_fixups.clear();
     scopes.assign(1, scope{});
@@ -154,8 +154,8 @@ void parser::parse_function(bool entry, uint32_t line) {
         f->code[b.first].imm = it->second;
     }
     for (uint32_t s : var_fixups) f->init[s] |= uint64_t(1) << 63;  // marks: add the variables' base
-    for (uint32_t s : ext_fixups) f->init[s] |= uint64_t(1) << 62;  // marks: add the external offset
-    fixup_slots.push_back({index, var_fixups, ext_fixups});
+    for (const auto &sv : shared_slots) f->shared_refs.push_back({sv.second, sv.first});
+    fixup_slots.push_back({index, var_fixups});
     f->param_bytes = (f->param_bytes + 15) & ~15u;
     f = nullptr;
 }
@@ -328,6 +328,7 @@ uint32_t parser::name_slot(std::string_view n, uint32_t line, ty *rty, int *spac
         if (fi == func_index.end()) fail(line, "undefined name '" + str(n) + "'");
         if (rty) *rty = ty::none;
         if (space) *space = sp_generic;
+        addr_taken.insert(fi->second);
         return const_slot(m.function_address(fi->second));
     }
     if (rty) *rty = b->k == binding::reg ? b->t : ty::none;
@@ -338,11 +339,15 @@ uint32_t parser::name_slot(std::string_view n, uint32_t line, ty *rty, int *spac
     case binding::sreg: s = b->slot; break;
     case binding::depot: s = b->slot, sp = sp_local; break;
     case binding::param: s = const_slot(b->off), sp = sp_param; break;
-    case binding::shared: s = const_slot(b->off), sp = sp_shared; break;
-    case binding::ext_shared:
-        s = new_slot(0), sp = sp_shared;
-        ext_fixups.push_back(s);
+    case binding::shared:
+    case binding::ext_shared: {
+        // The entry that runs the function decides the address.
+        const uint32_t var = b->k == binding::shared ? b->off : no_shared_var;
+        auto it = shared_slots.find(var);
+        s = it != shared_slots.end() ? it->second : shared_slots.emplace(var, new_slot(0)).first->second;
+        sp = sp_shared;
         break;
+    }
     default:
         s = new_slot(b->off), sp = sp_global;
         var_fixups.push_back(s);
@@ -432,6 +437,8 @@ operand parser::parse_operand(unsigned depth) {
             int64_t v = int64_t(number());
             o.off += minus ? -v : v;
         }
+        // A texture fetch's coordinates: [object, {x, ...}].
+        if (accept(",")) o.elems.push_back(parse_operand(depth + 1));
         expect("]");
         return o;
     }
@@ -544,6 +551,12 @@ void parser::count(const inst &in, size_t lo, size_t hi) {
         fail(in.line, "wrong number of operands for '" + str(in.opcode) + "'");
 }
 
+// The site of a barrier or warp collective on the current line.
+int64_t parser::site() {
+    m.sites.push_back("line " + std::to_string(cur ? cur->line : 0));
+    return int64_t(m.sites.size() - 1);
+}
+
 insn parser::base_insn(handler h) {
     insn n{};
     n.fn = h;
@@ -574,6 +587,7 @@ int parser::space_of(const inst &in) {
 // The base slot and offset of an address operand in space `sp`.
 void parser::address(insn &n, const operand &a, int sp) {
     if (a.k != operand::addr) fail(a.line, "expected an address");
+    if (!a.elems.empty()) fail(a.line, "coordinates belong to texture fetches");
     n.imm = a.off;
     if (a.base->k == operand::imm) {
         n.o[4] = slot_zero;

@@ -63,27 +63,12 @@ void parser::build(inst &in) {
     if (o == "exit") { count(in, 0); return emit(base_insn(&h_exit)); }
     if (o == "trap") { count(in, 0); return emit(base_insn(&h_trap)); }
     if (o == "membar" || o == "fence") return emit(base_insn(&h_fence));
+    if (o == "tex") return build_tex(in);
     if (o == "prefetch" || o == "prefetchu" || o == "pmevent" || o == "nanosleep") return emit(base_insn(&h_nop));
     if (o == "bar" || o == "barrier") return build_bar(in);
     if (o == "shfl") return build_shfl(in);
     if (o == "vote") return build_vote(in);
-    if (o == "match") {
-        // match.any.sync.bN d, a, mask;  match.all.sync.bN d{|p}, a, mask;
-        count(in, 3);
-        if (!has(in, "sync")) fail(in.line, "match without .sync is not supported");
-        const bool all = has(in, "all");
-        if (!all && !has(in, "any")) fail(in.line, "match needs any or all");
-        ty t = type(in);
-        if (t != ty::b32 && t != ty::b64) fail(in.line, "match compares 32- or 64-bit values");
-        insn n = base_insn(&h_match);
-        n.aux = all;
-        n.o[0] = dst(ops[0]);
-        n.o[1] = ops[0].has2 ? ops[0].slot2 : sink_slot;
-        if (ops[0].has2 && !all) fail(in.line, "match.any sets no predicate");
-        n.o[2] = src(ops[1], t);
-        n.o[3] = src(ops[2], ty::b32);
-        return emit(n);
-    }
+    if (o == "match") return build_match(in);
     if (o == "fns") {
         count(in, 4);
         if (type(in) != ty::b32) fail(in.line, "fns takes .b32");

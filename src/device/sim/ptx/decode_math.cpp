@@ -181,7 +181,12 @@ void parser::build_arith(inst &in) {
         else if (o == "min") fo = f_min;
         else if (o == "max") fo = f_max;
         else if (o == "div") {
-            if (has(in, "approx") || has(in, "full")) {
+            if (has(in, "approx")) {
+                n.fn = by_float(t, [](auto x) -> handler { return &h_funary<decltype(x), u_fast_div, rn>; });
+                if (t != ty::f32) fail(in.line, "approximate division is single precision");
+                return emit(n);
+            }
+            if (has(in, "full")) {
                 n.fn = by_float(t, [](auto x) -> handler { return &h_funary<decltype(x), u_approx_div, rn>; });
                 if (t != ty::f32) fail(in.line, "approximate division is single precision");
                 return emit(n);

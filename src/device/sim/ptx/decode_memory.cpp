@@ -71,6 +71,29 @@ unsigned parser::vector_of(const inst &in) {
     return 1;
 }
 
+// tex.1d.v4.{f32,s32,u32}.s32 {d0, d1, d2, d3}, [object, {x}]: element
+// fetches from linear memory, all that tex1Dfetch on a texture object makes.
+void parser::build_tex(inst &in) {
+    count(in, 2);
+    auto &ops = in.ops;
+    if (!has(in, "1d") || !has(in, "v4") || type(in, 0) != ty::s32)
+        fail(in.line, "only 1-D element fetches (tex.1d.v4.T.s32) are supported");
+    ty t = type(in, 1);
+    if (t != ty::f32 && t != ty::s32 && t != ty::u32) fail(in.line, "unsupported texture fetch type");
+    if (ops[0].k != operand::vec || ops[0].elems.size() != 4) fail(in.line, "tex needs four destinations");
+    const operand &a = ops[1];
+    if (a.k != operand::addr || a.base->k != operand::name || a.off != 0 || a.elems.size() != 1 ||
+        a.elems[0].k != operand::vec || a.elems[0].elems.size() != 1)
+        fail(in.line, "tex takes [object, {x}]");
+    insn n = base_insn(&h_tex);
+    for (unsigned k = 0; k < 4; ++k) n.o[k] = dst(ops[0].elems[k]);
+    ty rt;
+    n.o[4] = name_slot(a.base->id, in.line, &rt);
+    if (rt != ty::b64 && rt != ty::u64 && rt != ty::s64) fail(in.line, "a texture object is a 64-bit register");
+    n.o[5] = src(a.elems[0].elems[0], ty::s32);
+    emit(n);
+}
+
 void parser::build_ld(inst &in) {
     count(in, 2);
     auto &ops = in.ops;
@@ -97,10 +120,12 @@ void parser::build_ld(inst &in) {
     }
     address(n, ops[1], sp);
     bool sx = is_signed(t) && b < 8;
+    const bool watch = has(in, "volatile") || has(in, "relaxed") || has(in, "acquire");
     n.fn = by_space(sp, [&](auto s) -> handler {
         constexpr int S = decltype(s)::value;
         auto pick = [&](auto bb) -> handler {
             constexpr unsigned B = decltype(bb)::value;
+            if (nv == 1 && watch) return sx ? &h_ld_watch<S, B, true> : &h_ld_watch<S, B, false>;
             if (nv == 1) return sx ? &h_ld<S, B, 1, true> : &h_ld<S, B, 1, false>;
             if (nv == 2) return sx ? &h_ld<S, B, 2, true> : &h_ld<S, B, 2, false>;
             return sx ? &h_ld<S, B, 4, true> : &h_ld<S, B, 4, false>;

@@ -11,6 +11,7 @@ void parser::build_bar(inst &in) {
         count(in, 1);
         insn n = base_insn(&h_bar_warp);
         n.o[0] = src(ops[0], ty::u32);
+        n.imm = site();
         return emit(n);
     }
     if (has(in, "arrive")) fail(in.line, "barrier arrivals are not supported");
@@ -24,6 +25,7 @@ void parser::build_bar(inst &in) {
         if (n.aux == 255) fail(in.line, "barrier reduction needs popc, and or or");
         n.o[0] = dst(ops[0]);
         n.o[1] = src(ops[2], ty::pred);
+        n.imm = site();
         m.bar_red = true;
         return emit(n);
     }
@@ -34,11 +36,14 @@ void parser::build_bar(inst &in) {
         // checked when it runs.
         insn n = base_insn(&h_bar_id);
         n.o[0] = src(ops[0], ty::u32);
+        n.imm = site();
         return emit(n);
     }
     if (ops[0].k != operand::imm || ops[0].bits != 0 || ops.size() == 2)
         fail(in.line, "only barrier 0 of the whole block is supported");
-    emit(base_insn(&h_bar));
+    insn n = base_insn(&h_bar);
+    n.imm = site();
+    emit(n);
 }
 
 void parser::build_shfl(inst &in) {
@@ -55,6 +60,7 @@ void parser::build_shfl(inst &in) {
     n.o[3] = src(ops[2], ty::b32);
     n.o[4] = src(ops[3], ty::b32);
     n.o[5] = src(ops[4], ty::b32);
+    n.imm = site();
     emit(n);
 }
 
@@ -68,6 +74,27 @@ void parser::build_vote(inst &in) {
     n.o[0] = dst(ops[0]);
     n.o[1] = src(ops[1], ty::pred);
     n.o[2] = src(ops[2], ty::b32);
+    n.imm = site();
+    emit(n);
+}
+
+// match.any.sync.bN d, a, mask;  match.all.sync.bN d{|p}, a, mask;
+void parser::build_match(inst &in) {
+    count(in, 3);
+    auto &ops = in.ops;
+    if (!has(in, "sync")) fail(in.line, "match without .sync is not supported");
+    const bool all = has(in, "all");
+    if (!all && !has(in, "any")) fail(in.line, "match needs .any or .all");
+    ty t = type(in);
+    if (t != ty::b32 && t != ty::b64) fail(in.line, "match compares 32- or 64-bit values");
+    if (ops[0].has2 && !all) fail(in.line, "match.any sets no predicate");
+    insn n = base_insn(&h_match);
+    n.aux = uint8_t((all ? 1 : 0) | (t == ty::b64 ? 2 : 0));
+    n.o[0] = dst(ops[0]);
+    n.o[1] = src(ops[1], t);
+    n.o[2] = src(ops[2], ty::b32);
+    n.o[3] = ops[0].has2 ? ops[0].slot2 : sink_slot;
+    n.imm = site();
     emit(n);
 }
 

@@ -127,12 +127,10 @@ void parser::parse_variable(int sp, bool external, uint32_t line, bool module_le
             m.shared_extern_align = std::max<uint32_t>(m.shared_extern_align, uint32_t(align));
             b.k = binding::ext_shared;
         } else {
-            uint64_t off = (shared_top + align - 1) / align * align;
-            if (off + elem * count > 0x10000000) fail(line, "shared variables too large");
+            if (elem * count > 0x10000000) fail(line, "shared variables too large");
             b.k = binding::shared;
-            b.off = uint32_t(off);
-            shared_top = uint32_t(off + elem * count);
-            m.shared_static = shared_top;
+            b.off = uint32_t(m.shared_vars.size());
+            m.shared_vars.push_back({uint32_t(elem * count), uint32_t(align), key});
         }
         declare(module_level, key, b, line);
         return;
@@ -152,6 +150,7 @@ void parser::parse_variable(int sp, bool external, uint32_t line, bool module_le
         auto fi = func_index.find(s.second.first);
         if (fi != func_index.end() && elem == 8 && s.second.second == 0) {
             const uint64_t a = m.function_address(fi->second);
+            addr_taken.insert(fi->second);
             std::memcpy(&data[off + s.first * elem], &a, 8);
             continue;
         }
@@ -166,6 +165,7 @@ void parser::parse_variable(int sp, bool external, uint32_t line, bool module_le
     b.k = binding::var;
     b.off = uint32_t(off);
     declare(module_level, key, b, line);
+    if (module_level) m.var_names[key] = {off, elem * count};
 }
 
 void parser::parse_init(std::vector<uint64_t> &out,
@@ -288,9 +288,61 @@ void parser::link() {
     for (const slot_fix &fx : fixup_slots) {
         function &fn = m.funcs[fx.func];
         for (uint32_t s : fx.vars) fn.init[s] = (fn.init[s] & ~(uint64_t(1) << 63)) + base;
-        for (uint32_t s : fx.exts) fn.init[s] = (fn.init[s] & ~(uint64_t(1) << 62)) + m.shared_extern_offset();
     }
-    if (m.shared_static > 48 * 1024) fail(1, "shared variables exceed 48 KiB");
+    lay_out_shared();
+}
+
+// Each entry's shared window: the variables that it or a function it may
+// call names, in declaration order, each followed by a red zone, then the
+// dynamic array. The limit counts them as a GPU lays them out. An indirect
+// call may reach any function whose address the module takes.
+void parser::lay_out_shared() {
+    const size_t nf = m.funcs.size(), nv = m.shared_vars.size();
+    std::vector<std::vector<bool>> uses(nf, std::vector<bool>(nv, false));
+    for (size_t k = 0; k < nf; ++k)
+        for (const auto &r : m.funcs[k].shared_refs)
+            if (r.second != no_shared_var) uses[k][r.second] = true;
+    std::vector<std::vector<uint32_t>> reach(nf);
+    for (size_t k = 0; k < nf; ++k) {
+        for (const insn &i : m.funcs[k].code) {
+            if (i.fn != &h_call && i.fn != &h_call_indirect) continue;
+            const call_site &cs = m.calls[size_t(i.imm)];
+            if (!cs.indirect) {
+                if (!cs.builtin) reach[k].push_back(cs.callee);
+                continue;
+            }
+            for (uint32_t c : addr_taken)
+                if (c < cs.targets.size() && cs.targets[c].callee != no_function) reach[k].push_back(c);
+        }
+    }
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (size_t k = 0; k < nf; ++k)
+            for (uint32_t c : reach[k])
+                for (size_t v = 0; v < nv; ++v)
+                    if (uses[c][v] && !uses[k][v]) uses[k][v] = changed = true;
+    }
+    constexpr uint32_t red_zone = 64;
+    for (size_t k = 0; k < nf; ++k) {
+        function &fn = m.funcs[k];
+        if (!fn.entry) continue;
+        fn.shared_at.assign(nv, 0);
+        uint32_t top = 0, gpu_top = 0;
+        for (size_t v = 0; v < nv; ++v) {
+            if (!uses[k][v]) continue;
+            const shared_var &sv = m.shared_vars[v];
+            const uint64_t at = (uint64_t(top) + sv.align - 1) / sv.align * sv.align;
+            gpu_top = uint32_t((uint64_t(gpu_top) + sv.align - 1) / sv.align * sv.align + sv.bytes);
+            if (gpu_top > 48 * 1024 || at + sv.bytes + red_zone > 0x10000000)
+                fail(fn.line, "the shared variables of '" + fn.name + "' exceed 48 KiB");
+            fn.shared_at[v] = uint32_t(at);
+            fn.zones.push_back({uint32_t(at + sv.bytes), red_zone, sv.name.c_str()});
+            top = uint32_t(at + sv.bytes + red_zone);
+        }
+        const uint32_t a = m.shared_extern_align ? m.shared_extern_align : 1;
+        fn.shared_static = gpu_top;
+        fn.shared_dynamic = (top + a - 1) / a * a;
+    }
 }
 
 // Worst-case local bytes, frame bytes and depth of the call chains from `k`.

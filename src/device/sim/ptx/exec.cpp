@@ -89,6 +89,9 @@ bool push_frame(thread &t, const insn *at, const function &f, const call_site *s
     std::memcpy(r, f.init.data(), f.init.size() * 8);
     std::memcpy(r + slot_tid, t.sreg + slot_tid, (slot_fixed - slot_tid) * 8);
     for (const auto &d : f.depots) r[d.first] = t.local_top + d.second;
+    const function &entry = *t.L->entry;
+    for (const auto &v : f.shared_refs)
+        r[v.first] = v.second == no_shared_var ? entry.shared_dynamic : entry.shared_at[v.second];
     std::memset(params, 0, f.param_bytes);
     if (site) {
         for (const copy_rec &c : site->args) std::memcpy(params + c.to, t.params + c.from, c.bytes);
@@ -206,6 +209,11 @@ bool global_ok_slow(thread &t, uintptr_t a, unsigned bytes) {
     if (a + bytes > g.hi[k] || a + bytes < a) return heap_ok(t, a, bytes);
     t.hint = uint32_t(k);
     return true;
+}
+
+void spin(thread &t, uint64_t addr, uint64_t value) {
+    detail::spin_yield(reinterpret_cast<const void *>(uintptr_t(addr)), value);
+    check_abort(t);
 }
 
 namespace {
@@ -391,8 +399,10 @@ void h_call_indirect(thread &t, const insn &i) {
 
 void h_trap(thread &t, const insn &i) { fault(t, i, dev::err_launch_failed, "trap"); }
 
-void h_bar(thread &t, const insn &) {
-    detail::syncthreads();
+const char *site(const thread &t, const insn &i) { return t.L->m->sites[size_t(i.imm)].c_str(); }
+
+void h_bar(thread &t, const insn &i) {
+    detail::syncthreads(site(t, i));
     check_abort(t);
 }
 
@@ -410,7 +420,7 @@ void h_bar_red(thread &t, const insn &i) {
     h->arrivals[next] = 0;
     ++h->arrivals[k];
     if (t.r[i.o[1]]) ++h->trues[k];
-    detail::syncthreads();
+    detail::syncthreads(site(t, i));
     const uint32_t trues = h->trues[k], arrivals = h->arrivals[k];
     switch (i.aux) {
     case 0: put<uint32_t>(t, i.o[0], trues); break;
@@ -421,7 +431,7 @@ void h_bar_red(thread &t, const insn &i) {
 }
 
 void h_bar_warp(thread &t, const insn &i) {
-    detail::warp_op(get<uint32_t>(t, i.o[0]), detail::wm_sync, 0, 0, 0, nullptr);
+    detail::warp_op(get<uint32_t>(t, i.o[0]), detail::wm_sync, 0, 0, 0, nullptr, site(t, i));
     check_abort(t);
 }
 
@@ -429,7 +439,7 @@ void h_bar_warp(thread &t, const insn &i) {
 void h_shfl(thread &t, const insn &i) {
     const int b = int(get<uint32_t>(t, i.o[3])), c = int(get<uint32_t>(t, i.o[4]));
     uint64_t v = detail::warp_op(get<uint32_t>(t, i.o[5]), i.aux, get<uint32_t>(t, i.o[2]), b, c,
-                                 nullptr);
+                                 nullptr, site(t, i));
     put<uint32_t>(t, i.o[0], uint32_t(v));
     // Whether the source lane was in range, as the hardware decides it.
     const int lane = int(t.sreg[slot_laneid]), seg = (c >> 8) & 0x1f, clamp = c & 0x1f;
@@ -449,23 +459,13 @@ void h_shfl(thread &t, const insn &i) {
 void h_vote(thread &t, const insn &i) {
     unsigned group = 0;
     uint32_t ballot = uint32_t(detail::warp_op(get<uint32_t>(t, i.o[2]), detail::wm_vote,
-                                               t.r[i.o[1]] != 0, 0, 0, &group));
+                                               t.r[i.o[1]] != 0, 0, 0, &group, site(t, i)));
     switch (i.aux) {
     case 0: put<uint32_t>(t, i.o[0], ballot); break;
     case 1: t.r[i.o[0]] = ballot != 0; break;
     case 2: t.r[i.o[0]] = ballot == group; break;
     default: t.r[i.o[0]] = ballot == 0 || ballot == group; break;
     }
-    check_abort(t);
-}
-
-// match.sync: o[0] d, o[1] p, o[2] the value, o[3] member mask; aux 1 for all.
-void h_match(thread &t, const insn &i) {
-    const uint32_t r = uint32_t(detail::warp_op(get<uint32_t>(t, i.o[3]),
-                                                i.aux ? detail::wm_match_all : detail::wm_match_any,
-                                                t.r[i.o[2]], 0, 0, nullptr));
-    put<uint32_t>(t, i.o[0], r);
-    if (i.aux) t.r[i.o[1]] = r != 0;
     check_abort(t);
 }
 
@@ -487,9 +487,13 @@ int run(const module &m, const function &entry, const grid_shape &shape,
     L.entry = &entry;
     L.params = params;
     L.param_bytes = param_bytes;
-    L.shared_bytes = m.shared_static || m.shared_extern_align || shape.shared_bytes
-                         ? m.shared_extern_offset() + shape.shared_bytes
-                         : 0;
+    // Without dynamic memory the window ends with the last array, so that
+    // any access past it faults at once.
+    size_t zones = entry.zones.size();
+    if (shape.shared_bytes == 0 && zones) --zones;
+    L.shared_bytes = shape.shared_bytes ? entry.shared_dynamic + shape.shared_bytes
+                     : zones < entry.zones.size() ? entry.zones.back().offset
+                                                  : 0;
     L.red_offset = (L.shared_bytes + 7) & ~7u;
     const uint32_t window = m.bar_red ? L.red_offset + uint32_t(sizeof(red_area)) : L.shared_bytes;
     L.local_bytes = (entry.need_local + 15) & ~15u;
@@ -509,6 +513,12 @@ int run(const module &m, const function &entry, const grid_shape &shape,
     job.shared_bytes = window;
     job.thread_order = sim::order(G().order.load());
     job.seed = G().seed.load();
+    job.block_order = sim::order(G().block_order.load());
+    job.block_seed = G().block_seed.load();
+    job.name = entry.name.c_str();
+    job.zones = entry.zones.data();
+    job.zone_count = zones;
+    job.resident = shape.resident;
     L.job = &job;
     return detail::run_grid(job);
 }

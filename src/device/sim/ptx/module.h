@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -79,6 +80,18 @@ struct param_rec {
     uint32_t off, bytes;
 };
 
+struct shared_var {
+    uint32_t bytes, align;
+    std::string name;
+};
+constexpr uint32_t no_shared_var = ~0u;
+
+// Bytes after a static shared array that the array must not reach.
+struct shared_zone {
+    uint32_t offset, bytes;
+    const char *array;
+};
+
 struct function {
     std::string name;
     bool entry = false, defined = false;
@@ -99,6 +112,15 @@ struct function {
     bool recursive = false;
     // Block shapes the entry declares: at most maxntid threads, exactly reqntid (0: none).
     uint32_t maxntid = 0, reqntid[3] = {0, 0, 0};
+    // Slots that hold the shared-window address of a shared variable (its
+    // index in module::shared_vars; no_shared_var: the dynamic array).
+    std::vector<std::pair<uint32_t, uint32_t>> shared_refs;
+    // An entry's own shared memory: the variables that it and its callees
+    // name, laid out with a red zone after each; the dynamic array follows.
+    std::vector<uint32_t> shared_at;  // window offset of each module variable it names
+    std::vector<shared_zone> zones;
+    uint32_t shared_static = 0;       // bytes of its variables as a GPU lays them out
+    uint32_t shared_dynamic = 0;      // window offset of the dynamic array
 
     uint32_t frame_bytes() const {
         return uint32_t((init.size() * 8 + param_bytes + 15) & ~size_t(15));
@@ -115,7 +137,9 @@ struct module {
     std::unique_ptr<unsigned char[]> vars;
     size_t var_bytes = 0;
     unsigned char *var_base = nullptr;  // aligned start within `vars`
-    uint32_t shared_static = 0;         // bytes of .shared variables
+    std::vector<shared_var> shared_vars;  // .shared variables; each entry has its own layout
+    // Module-level .global and .const variables by name: offset from var_base, bytes.
+    std::map<std::string, std::pair<uint64_t, uint64_t>> var_names;
     uint32_t shared_extern_align = 0;   // non-zero when an .extern .shared array exists
     int target = 0;                     // sm_XY as XY
     bool bar_red = false;               // uses barrier reductions (their counters follow the shared memory)
@@ -130,14 +154,13 @@ struct module {
         k = uint32_t((a - code_base) / 16);
         return true;
     }
+    // Names of the barriers' and warp collectives' lines ("line 12"), by the
+    // index in their instruction's imm: reports and barrier matching use them.
+    std::deque<std::string> sites;
 
     bool holds(uintptr_t a, size_t bytes) const {
         uintptr_t lo = reinterpret_cast<uintptr_t>(var_base);
         return a >= lo && a - lo <= var_bytes && bytes <= var_bytes - (a - lo);
-    }
-    uint32_t shared_extern_offset() const {
-        uint32_t a = shared_extern_align ? shared_extern_align : 1;
-        return (shared_static + a - 1) / a * a;
     }
 };
 
@@ -162,6 +185,7 @@ struct grid_shape {
     unsigned grid[3], block[3];
     unsigned shared_bytes;  // dynamic
     int device;
+    uint64_t resident;      // blocks the device holds at once
 };
 int run(const module &m, const function &entry, const grid_shape &shape,
         const unsigned char *params, size_t param_bytes);

@@ -60,6 +60,7 @@ struct thread {
     device_heap *heap;   // device malloc's, and its block of the last access
     uintptr_t heap_lo, heap_hi;
     uint32_t red_phase;  // barrier reductions passed
+    uint64_t spin_addr, spin_value;  // the last volatile or relaxed load
     uint64_t sreg[slot_fixed];
 };
 
@@ -73,6 +74,9 @@ void memory_fault(thread &t, const insn &i, int code, const char *space, uint64_
                   unsigned bytes);
 bool global_ok_slow(thread &t, uintptr_t a, unsigned bytes);
 void check_abort(thread &t);
+// A thread that may be spinning (it found `value` at `addr`) lets the other
+// threads run first.
+void spin(thread &t, uint64_t addr, uint64_t value);
 
 // heap.cpp: device-side malloc and free, from a heap of a fixed size per
 // device that lives until the device is reset.
@@ -170,6 +174,19 @@ void h_ld(thread &t, const insn &i) {
         if (S) v = sign_extend(v, B) & width_mask(i.dw);
         t.r[i.o[k]] = v;
     }
+}
+
+// A volatile, relaxed or acquire load: reading again what it read last time,
+// the thread spins on a flag that another thread must set.
+template <int SP, unsigned B, bool S>
+void h_ld_watch(thread &t, const insn &i) {
+    const uint64_t a = effective(t, i);
+    h_ld<SP, B, 1, S>(t, i);
+    if (t.stop) return;
+    const uint64_t v = t.r[i.o[0]];
+    if (a == t.spin_addr && v == t.spin_value) spin(t, a, v);
+    t.spin_addr = a;
+    t.spin_value = v;
 }
 
 template <int SP, unsigned B, unsigned N>
@@ -582,7 +599,7 @@ void h_fbin(thread &t, const insn &i) {
 }
 
 enum funary : int {
-    u_abs, u_neg, u_sqrt, u_rsqrt, u_rcp, u_sin, u_cos, u_lg2, u_ex2, u_tanh, u_copysign, u_approx_div
+    u_abs, u_neg, u_sqrt, u_rsqrt, u_rcp, u_sin, u_cos, u_lg2, u_ex2, u_tanh, u_copysign, u_approx_div, u_fast_div
 };
 
 // Approximate forms compute in double precision and round: within every
@@ -613,6 +630,16 @@ void h_funary(thread &t, const insn &i) {
     case u_lg2: r = F(std::log2(double(a))); break;
     case u_ex2: r = F(std::exp2(double(a))); break;
     case u_tanh: r = F(std::tanh(double(a))); break;
+    case u_fast_div: {
+        // a * (1 / b), the reciprocal flushed to zero beyond 2^126: zero,
+        // or NaN for an infinite a.
+        F b = input<F>(t, i, i.o[2]);
+        if (std::isfinite(b) && std::fabs(double(b)) > 0x1p126)
+            r = std::isinf(a) ? std::numeric_limits<F>::quiet_NaN() : F(std::signbit(a) != std::signbit(b) ? -0.0 : 0.0);
+        else
+            r = F(double(a) / double(b));
+        break;
+    }
     default: r = F(double(a) / double(input<F>(t, i, i.o[2]))); break;
     }
     output<F>(t, i, r);
@@ -803,31 +830,34 @@ void h_atom(thread &t, const insn &i) {
     using B = std::conditional_t<sizeof(T) == 2, uint16_t, std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>;
     B *q = reinterpret_cast<B *>(p);
     T b = get<T>(t, i.o[1]), c = get<T>(t, i.o[2]);
-    B oldb;
+    B oldb, newb;
+    {
 #if defined(__SANITIZE_THREAD__)
-    sim_atomic_access_ unseen;  // as the C++ path's atomics
+        sim_atomic_access_ unseen;  // as the C++ path's atomics; spin() below stays seen
 #endif
-    if (OP == a_and || OP == a_or || OP == a_xor || OP == a_exch || (OP == a_add && std::is_integral<T>::value)) {
-        B bb;
-        std::memcpy(&bb, &b, sizeof bb);
-        switch (OP) {
-        case a_and: oldb = __atomic_fetch_and(q, bb, __ATOMIC_SEQ_CST); break;
-        case a_or: oldb = __atomic_fetch_or(q, bb, __ATOMIC_SEQ_CST); break;
-        case a_xor: oldb = __atomic_fetch_xor(q, bb, __ATOMIC_SEQ_CST); break;
-        case a_exch: oldb = __atomic_exchange_n(q, bb, __ATOMIC_SEQ_CST); break;
-        default: oldb = __atomic_fetch_add(q, bb, __ATOMIC_SEQ_CST); break;
-        }
-    } else {
-        oldb = __atomic_load_n(q, __ATOMIC_RELAXED);
-        for (;;) {
-            T old;
-            std::memcpy(&old, &oldb, sizeof old);
-            T next = atom_apply<T, OP>(old, b, c);
-            B nb;
-            std::memcpy(&nb, &next, sizeof nb);
-            if (__atomic_compare_exchange_n(q, &oldb, nb, false, __ATOMIC_SEQ_CST, __ATOMIC_RELAXED)) break;
+        if (OP == a_and || OP == a_or || OP == a_xor || OP == a_exch || (OP == a_add && std::is_integral<T>::value)) {
+            B bb;
+            std::memcpy(&bb, &b, sizeof bb);
+            switch (OP) {
+            case a_and: oldb = __atomic_fetch_and(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb & bb); break;
+            case a_or: oldb = __atomic_fetch_or(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb | bb); break;
+            case a_xor: oldb = __atomic_fetch_xor(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb ^ bb); break;
+            case a_exch: oldb = __atomic_exchange_n(q, bb, __ATOMIC_SEQ_CST), newb = bb; break;
+            default: oldb = __atomic_fetch_add(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb + bb); break;
+            }
+        } else {
+            oldb = __atomic_load_n(q, __ATOMIC_RELAXED);
+            for (;;) {
+                T old;
+                std::memcpy(&old, &oldb, sizeof old);
+                T next = atom_apply<T, OP>(old, b, c);
+                std::memcpy(&newb, &next, sizeof newb);
+                if (__atomic_compare_exchange_n(q, &oldb, newb, false, __ATOMIC_SEQ_CST, __ATOMIC_RELAXED)) break;
+            }
         }
     }
+    // One that left memory as it was may be a spin-wait (a failed compare-and-swap).
+    if (oldb == newb) spin(t, uint64_t(reinterpret_cast<uintptr_t>(p)), uint64_t(oldb));
     if (!i.aux) {
         T old;
         std::memcpy(&old, &oldb, sizeof old);
@@ -846,15 +876,18 @@ void h_exit(thread &t, const insn &i);
 void h_call(thread &t, const insn &i);
 void h_call_indirect(thread &t, const insn &i);
 void h_trap(thread &t, const insn &i);
+// The name of a barrier's or warp collective's line, from its imm.
+const char *site(const thread &t, const insn &i);
 void h_bar(thread &t, const insn &i);
 void h_bar_id(thread &t, const insn &i);
 void h_bar_red(thread &t, const insn &i);
 void h_bar_warp(thread &t, const insn &i);
 void h_shfl(thread &t, const insn &i);
 void h_vote(thread &t, const insn &i);
-void h_match(thread &t, const insn &i);
+void h_match(thread &t, const insn &i);  // match.cpp
 void h_activemask(thread &t, const insn &i);
 void h_fence(thread &t, const insn &i);
+void h_tex(thread &t, const insn &i);  // texture.cpp
 void h_clock(thread &t, const insn &i);
 inline void h_nop(thread &, const insn &) {}
 

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -218,14 +219,15 @@ struct parser {
     std::map<std::string, binding, std::less<>> globals;
     std::map<std::string, uint32_t, std::less<>> func_index;
     std::vector<pending_call> calls;
-    uint32_t shared_top = 0;
+    std::set<uint32_t> addr_taken;  // functions whose address the module takes
     bool have_version = false, have_target = false;
 
     // The function being parsed.
     function *f = nullptr;
     std::vector<scope> scopes;
     std::map<uint64_t, uint32_t> consts;
-    std::vector<uint32_t> var_fixups, ext_fixups;  // slots of the function holding addresses
+    std::vector<uint32_t> var_fixups;  // slots of the function holding addresses
+    std::map<uint32_t, uint32_t> shared_slots;  // shared variable to the slot of its address
     std::map<std::string, uint32_t, std::less<>> labels;
     std::vector<std::pair<size_t, std::pair<std::string, uint32_t>>> branch_fixups;
     uint32_t sink_slot = 0;
@@ -308,7 +310,7 @@ struct parser {
     void parse_function(bool entry, uint32_t line);
     struct slot_fix {
         uint32_t func;
-        std::vector<uint32_t> vars, exts;
+        std::vector<uint32_t> vars;
     };
     std::vector<slot_fix> fixup_slots;
     void declare_param(const std::string &name, const param_rec &r, uint32_t line);
@@ -348,6 +350,8 @@ struct parser {
     uint32_t src(const operand &o, ty t);
     uint32_t dst(const operand &o, unsigned *bytes = nullptr);
     void count(const inst &in, size_t lo, size_t hi = 0);
+    // The site of a barrier or warp collective on the current line.
+    int64_t site();
     insn base_insn(handler h);
     void emit(insn n);
     int space_of(const inst &in);
@@ -359,6 +363,8 @@ struct parser {
     void build(inst &in);
     // Moves, loads, stores and atomics (decode_memory.cpp).
     void build_mov(inst &in);
+    // tex.1d.v4: element fetches from texture objects.
+    void build_tex(inst &in);
     unsigned vector_of(const inst &in);
     void build_ld(inst &in);
     void build_st(inst &in);
@@ -376,11 +382,14 @@ struct parser {
     void build_bar(inst &in);
     void build_shfl(inst &in);
     void build_vote(inst &in);
+    void build_match(inst &in);
 
     // ------------------------------------------------------------ linking (directives.cpp)
 
     void link();
     // Worst-case local bytes, frame bytes and depth of the call chains from `k`.
+    // Each entry's shared window (the variables its call graph names).
+    void lay_out_shared();
     void bound(uint32_t k, std::vector<int> &state, unsigned level);
 };
 

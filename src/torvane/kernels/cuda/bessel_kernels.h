@@ -46,7 +46,7 @@ __global__ void besselj_real(param_t p) {
 }
 template <class T, class C>
 __global__ void besselj_cplx(param_t p) {
-    each_cplx<T, C>(p.out, p.in, p.n, [=](cx<T> z) { return jyh_complex(T(p.nu), z).j; });
+    each_cplx<T, C>(p.out, p.in, p.n, [=](cx<T> z) { return jyh_complex(T(p.nu), z, want_j).j; });
 }
 template <class T>
 __global__ void bessely_real(void *out, const void *in, T nu, unsigned n) {
@@ -54,7 +54,7 @@ __global__ void bessely_real(void *out, const void *in, T nu, unsigned n) {
 }
 template <class T, class C>
 __global__ void bessely_cplx(void *out, const void *in, T nu, unsigned n) {
-    each_cplx<T, C>(out, in, n, [=](cx<T> z) { return jyh_complex(nu, z).y; });
+    each_cplx<T, C>(out, in, n, [=](cx<T> z) { return jyh_complex(nu, z, want_y).y; });
 }
 template <class T>
 __global__ void besseli_real(void *out, const void *in, T nu, unsigned n) {
@@ -62,7 +62,7 @@ __global__ void besseli_real(void *out, const void *in, T nu, unsigned n) {
 }
 template <class T, class C>
 __global__ void besseli_cplx(void *out, const void *in, T nu, unsigned n) {
-    each_cplx<T, C>(out, in, n, [=](cx<T> z) { return ik_complex(nu, z).i; });
+    each_cplx<T, C>(out, in, n, [=](cx<T> z) { return ik_complex(nu, z, true, false).i; });
 }
 template <class T>
 __global__ void besselk_real(void *out, const void *in, T nu, unsigned n) {
@@ -70,7 +70,7 @@ __global__ void besselk_real(void *out, const void *in, T nu, unsigned n) {
 }
 template <class T, class C>
 __global__ void besselk_cplx(void *out, const void *in, T nu, unsigned n) {
-    each_cplx<T, C>(out, in, n, [=](cx<T> z) { return ik_complex(nu, z).k; });
+    each_cplx<T, C>(out, in, n, [=](cx<T> z) { return ik_complex(nu, z, false, true).k; });
 }
 // Kind 1 gives H1, every other kind H2.
 template <class T, class C>
@@ -80,7 +80,7 @@ __global__ void besselh_real(void *out, const void *in, T nu, unsigned k, unsign
 template <class T, class C>
 __global__ void besselh_cplx(void *out, const void *in, T nu, unsigned k, unsigned n) {
     each_cplx<T, C>(out, in, n, [=](cx<T> z) {
-        const jyh_set<T> s = jyh_complex(nu, z);
+        const jyh_set<T> s = jyh_complex(nu, z, k == 1 ? want_h1 : want_h2);
         return k == 1 ? s.h1 : s.h2;
     });
 }

@@ -55,7 +55,7 @@ __global__ void neighbour(int *out) {
     __syncthreads();
     s[t] = int(t) + 1;
     if (with_barrier) __syncthreads();
-    out[t] = s[(t + 1) % n];
+    out[(blockIdx.x + gridDim.x * blockIdx.y) * n + t] = s[(t + 1) % n];  // a row per block
 }
 
 // Half of the block leaves early; the rest meet at barriers twice.
@@ -227,6 +227,30 @@ __global__ void racy_check_then_set(int *flag) {
 }
 #endif
 
+// Idioms without a data race on a GPU: the programming guide's double
+// atomicAdd (a plain first read, then compare-and-swap), and a last-block
+// sum behind a fence and a counter.
+__device__ double cas_add(double *address, double val) {
+    unsigned long long *p = reinterpret_cast<unsigned long long *>(address);
+    unsigned long long old = *p, assumed;
+    do {
+        assumed = old;
+        old = atomicCAS(p, assumed, (unsigned long long)__double_as_longlong(val + __longlong_as_double((long long)assumed)));
+    } while (assumed != old);
+    return __longlong_as_double((long long)old);
+}
+__global__ void cas_sum(double *total) { cas_add(total, 1.0); }
+__global__ void last_block_sum(int *partial, unsigned *count, int *total) {
+    if (threadIdx.x != 0) return;
+    partial[blockIdx.x] = int(blockIdx.x) + 1;
+    __threadfence();
+    if (atomicInc(count, gridDim.x) == gridDim.x - 1) {
+        int s = 0;
+        for (unsigned b = 0; b < gridDim.x; ++b) s += partial[b];
+        *total = s;
+    }
+}
+
 #if !TEST_TSAN
 __global__ void spin_on_flag(int *flag) {
     if (threadIdx.x == 0)
@@ -381,7 +405,7 @@ TEST_F(Faults, BlasFaultReturnsZeroFromDots) {
 class CallLog : public testenv::DeviceTest {};
 
 TEST_F(CallLog, RecordsWhatTheThreadCalled) {
-    float *d = device_alloc<float>(300);
+    float *d = device_alloc<float>(6 * 64);
     std::vector<float> host(300, 1.0f);
     static float symbol[8];
     EXPECT_EQ(dev::memcpy_htod(d, host.data(), 1200), 0);
@@ -1018,12 +1042,16 @@ TEST(SimRaceTest, RacesBetweenThreadsAreReportedInEveryOrder) {
     struct row {
         const char *what;
         void (*kernel)(int *);
+        unsigned blocks = 1, threads = 64;
     };
     const row rows[] = {
         {"c += 1", racy_count},
         {"h[k]++ in shared memory", racy_histogram},
         {"check, then set", racy_check_then_set},
         {"a missing barrier", neighbour<false>},
+        // Blocks a GPU may run at once are not ordered by the host thread that runs them.
+        {"c += 1 in 64 blocks of one thread", racy_count, 64, 1},
+        {"check, then set in 8 blocks", racy_check_then_set, 8, 1},
     };
     for (const row &r : rows)
         for (sim::order o : {sim::order::forward, sim::order::reverse}) {
@@ -1033,7 +1061,7 @@ TEST(SimRaceTest, RacesBetweenThreadsAreReportedInEveryOrder) {
                     testenv::device_env env;
                     sim::set_thread_order(o);
                     int *d = to_device(std::vector<int>(64, 0));
-                    dev::launch(r.kernel, dim3(1), dim3(64), 0, d);
+                    dev::launch(r.kernel, dim3(r.blocks), dim3(r.threads), 0, d);
                     dev::synchronize();
                     std::exit(0);
                 },
@@ -1041,6 +1069,21 @@ TEST(SimRaceTest, RacesBetweenThreadsAreReportedInEveryOrder) {
         }
 }
 #endif
+
+// Legal idioms stay silent (a report would end the process) and right.
+TEST(SimRaceTest, AtomicIdiomsAcrossBlocksAreNoRace) {
+    testenv::device_env env;
+    double *total = to_device(std::vector<double>{0});
+    ASSERT_EQ(dev::launch(cas_sum, dim3(16), dim3(32), 0, total), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(from_device(total, 1)[0], 512.0);
+    int *partial = to_device(std::vector<int>(24, 0)), *sum = to_device(std::vector<int>{0});
+    unsigned *count = to_device(std::vector<unsigned>{0});
+    ASSERT_EQ(dev::launch(last_block_sum, dim3(24), dim3(32), 0, partial, count, sum), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(from_device(sum, 1)[0], 24 * 25 / 2);
+    device_free(total), device_free(partial), device_free(sum), device_free(count);
+}
 
 // ------------------------------------------------------------ AddressSanitizer
 

@@ -17,6 +17,9 @@
 #define kernel_main corpus_warp
 #include "corpus/warp.cu"
 #undef kernel_main
+#define kernel_main corpus_match
+#include "corpus/match.cu"
+#undef kernel_main
 #define kernel_main corpus_waits
 #include "corpus/waits.cu"
 #undef kernel_main

@@ -10,6 +10,8 @@ __global__ void corpus_reduce(const float *x, int n, float *partial, unsigned *t
 __global__ void corpus_atomics(int *ia, unsigned *ua, float *fa, double *da, unsigned long long *la,
                                int *old);
 __global__ void corpus_warp(const int *x, int *out);
+__global__ void corpus_match(const int *key, const long long *wide, unsigned *any_mask, unsigned *all_mask,
+                             int *all_pred, unsigned *wide_mask);
 __global__ void corpus_waits(int mode, unsigned *flags, unsigned *out);
 __global__ void corpus_warpmasks(int mode, int *out);
 }

@@ -3,6 +3,7 @@
 // references: bit for bit where the arithmetic is exact, within the
 // documented error bounds of the math functions elsewhere.
 #include "corpus_kernels.h"
+#include "half_reference.h"
 #include "harness.h"
 
 #include <algorithm>
@@ -505,6 +506,220 @@ TEST_P(Corpus, FailedAssertionStopsTheKernel) {
     ASSERT_EQ(ptxtest::launch(f, dim3(1), dim3(32), 0, params().ptr(dx)), 0);
     EXPECT_EQ(dev::synchronize(), 710);  // device-side assertion
     EXPECT_EQ(dev::free(dx), 710);       // and the context stays failed
+}
+
+TEST_P(Corpus, CallsThroughATableOfFunctionPointers) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("fnptr");
+    ASSERT_TRUE(f);
+    const int n = 300;
+    std::vector<float> x = random_floats(n, -3, 3, 11);
+    std::vector<int> which(n);
+    for (int i = 0; i < n; ++i) which[i] = (i * 7) % 5;
+    float *dx = to_device(x), *out = device_alloc<float>(n);
+    int *dw = to_device(which);
+    ASSERT_EQ(ptxtest::launch(f, dim3(3), dim3(128), 0, params().ptr(dx).ptr(dw).ptr(out).add(n)), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    std::vector<float> got = from_device(out, n), want(n);
+    for (int i = 0; i < n; ++i) {
+        const float v = x[size_t(i)];
+        want[size_t(i)] = which[size_t(i)] % 3 == 0 ? 2.0f * v : which[size_t(i)] % 3 == 1 ? v * v : -v;
+    }
+    expect_bits_equal(got, want, "dispatched results");
+    device_free(dx), device_free(out), device_free(dw);
+}
+
+TEST_P(Corpus, MatchAnyAndAllGroupLanesByValue) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("match");
+    ASSERT_TRUE(f);
+    const unsigned n = 3 * 64;
+    std::vector<int> key(n);
+    std::vector<long long> wide(n);
+    for (unsigned i = 0; i < n; ++i) {
+        // Odd warps agree on key / 64 everywhere; the others split in a few groups.
+        key[i] = int((i * 13) % 5 + (i / 32 % 2 == 1 ? 64 : 64 * (i % 2)));
+        wide[i] = (long long)(i % 3) << 40 | (i % 2);
+    }
+    int *dk = to_device(key), *pred[2];
+    long long *dw = to_device(wide);
+    unsigned *any[2], *all[2], *wm[2];
+    for (int k = 0; k < 2; ++k)
+        any[k] = device_alloc<unsigned>(n), all[k] = device_alloc<unsigned>(n), wm[k] = device_alloc<unsigned>(n),
+        pred[k] = device_alloc<int>(n);
+    ASSERT_EQ(ptxtest::launch(f, dim3(3), dim3(64), 0,
+                              params().ptr(dk).ptr(dw).ptr(any[0]).ptr(all[0]).ptr(pred[0]).ptr(wm[0])),
+              0);
+    ASSERT_EQ(dev::launch(corpus_match, dim3(3), dim3(64), 0, dk, dw, any[1], all[1], pred[1], wm[1]), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    std::vector<unsigned> got_any = from_device(any[0], n), got_all = from_device(all[0], n);
+    expect_bits_equal(got_any, from_device(any[1], n), "match.any");
+    expect_bits_equal(got_all, from_device(all[1], n), "match.all");
+    expect_bits_equal(from_device(pred[0], n), from_device(pred[1], n), "match.all predicate");
+    expect_bits_equal(from_device(wm[0], n), from_device(wm[1], n), "64-bit match.any");
+    // The lanes of one key, independently of either path.
+    for (unsigned i = 0; i < n; ++i) {
+        unsigned same = 0;
+        for (unsigned l = 0; l < 32; ++l)
+            if (key[i / 32 * 32 + l] == key[i]) same |= 1u << l;
+        EXPECT_EQ(got_any[i], same) << i;
+        EXPECT_EQ(got_all[i], i / 32 % 2 == 1 ? ~0u : 0u) << i;
+    }
+    device_free(dk), device_free(dw);
+    for (int k = 0; k < 2; ++k) device_free(any[k]), device_free(all[k]), device_free(wm[k]), device_free(pred[k]);
+}
+
+TEST_P(Corpus, DeviceMallocAndFreeWithinTheHeapLimit) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("heap");
+    ASSERT_TRUE(f);
+    const unsigned n = 96;
+    std::vector<int> len(n);
+    for (unsigned i = 0; i < n; ++i) len[i] = int(1 + (i * 37) % 300);
+    int *dl = to_device(len), *sum = device_alloc<int>(n), *failed = to_device(std::vector<int>{0});
+    ASSERT_EQ(ptxtest::launch(f, dim3(3), dim3(32), 0, params().ptr(dl).ptr(sum).ptr(failed)), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(from_device(failed, 1)[0], 0);
+    std::vector<int> got = from_device(sum, n);
+    for (unsigned i = 0; i < n; ++i) EXPECT_EQ(got[i], len[i] * int(i) + len[i] * (len[i] - 1) / 2) << i;
+
+    // Half a MiB per thread asks four times the default heap: some threads
+    // get null, the others their block; the next launch finds the heap free.
+    std::vector<int> big(64, 128 * 1024);
+    int *db = to_device(big), *bsum = device_alloc<int>(64), *bfailed = to_device(std::vector<int>{0});
+    ASSERT_EQ(ptxtest::launch(f, dim3(2), dim3(32), 0, params().ptr(db).ptr(bsum).ptr(bfailed)), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    const int fails = from_device(bfailed, 1)[0];
+    EXPECT_GT(fails, 0);
+    EXPECT_LT(fails, 64);
+    std::vector<int> bgot = from_device(bsum, 64);
+    EXPECT_EQ(int(std::count(bgot.begin(), bgot.end(), -1)), fails);
+    for (int i = 0; i < 64; ++i)
+        if (bgot[size_t(i)] != -1) {
+            EXPECT_EQ(bgot[size_t(i)], 3 * i) << i;
+        }
+    ASSERT_EQ(dev::drv_memset_d32(dev::dptr(reinterpret_cast<uintptr_t>(failed)), 0, 1), 0);
+    ASSERT_EQ(ptxtest::launch(f, dim3(3), dim3(32), 0, params().ptr(dl).ptr(sum).ptr(failed)), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(from_device(failed, 1)[0], 0);
+    device_free(dl), device_free(sum), device_free(failed), device_free(db), device_free(bsum), device_free(bfailed);
+}
+
+TEST_P(Corpus, HalfPrecisionArithmeticRoundsOnceToNearestEven) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("half");
+    ASSERT_TRUE(f);
+    const int n = 500;
+    std::vector<uint16_t> a(n), b(n), c(n);
+    std::mt19937 g(12);
+    std::uniform_real_distribution<float> d(-6, 6);
+    for (int i = 0; i < n; ++i) {
+        a[size_t(i)] = ptxtest::half_round(d(g));
+        b[size_t(i)] = ptxtest::half_round(d(g));
+        do c[size_t(i)] = ptxtest::half_round(d(g)); while (ptxtest::half_to_value(c[size_t(i)]) == 0);
+    }
+    // Ties: 1 + 2^-11 rounds down to even, (1 + 2^-10) + 2^-11 up; a product
+    // beyond the largest half overflows.
+    a[0] = 0x3c00, b[0] = 0x1000;
+    a[1] = 0x3c01, b[1] = 0x1000;
+    a[2] = 0x7bff, b[2] = 0x4000;
+    uint16_t *da = to_device(a), *db = to_device(b), *dc = to_device(c), *out = device_alloc<uint16_t>(8 * n);
+    ASSERT_EQ(ptxtest::launch(f, dim3(4), dim3(128), 0, params().ptr(da).ptr(db).ptr(dc).ptr(out).add(n)), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    std::vector<uint16_t> got = from_device(out, 8 * size_t(n));
+    auto v = ptxtest::half_to_value;
+    size_t bad = 0;
+    for (int i = 0; i < n; ++i) {
+        const uint16_t x = a[size_t(i)], y = b[size_t(i)], z = c[size_t(i)];
+        const uint16_t want[7] = {
+            ptxtest::half_round(v(x) + v(y)), ptxtest::half_round(v(x) * v(y)),
+            ptxtest::half_round(v(x) * v(y) + v(z)), ptxtest::half_round(v(x) - v(y)),
+            v(x) > v(y) ? x : y, ptxtest::half_round(v(x) * v(z) + v(x)),
+            ptxtest::half_round(v(y) * v(x) + v(y))};
+        for (int k = 0; k < 7; ++k)
+            if (got[size_t(8 * i + k)] != want[k] && bad++ < 8)
+                ADD_FAILURE() << "element " << i << " result " << k << ": " << std::hex << got[size_t(8 * i + k)]
+                              << " vs " << want[k];
+        // The quotient through single precision: within one unit of the last place.
+        const uint16_t q = got[size_t(8 * i + 7)];
+        const long double wq = -std::fabs(v(x) / v(z)), gq = v(q);
+        EXPECT_LE(std::fabs(gq - wq), std::fabs(wq) / 1024) << i;
+    }
+    EXPECT_EQ(got[0], 0x3c00);
+    EXPECT_EQ(got[8], 0x3c02);
+    EXPECT_EQ(got[17], 0x7c00);
+    device_free(da), device_free(db), device_free(dc), device_free(out);
+}
+
+TEST_P(Corpus, CooperativeGroupsTilesCoalescedGroupsAndBlockSync) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("coop");
+    ASSERT_TRUE(f);
+    const unsigned blocks = 3, threads = 96, n = blocks * threads;
+    std::vector<int> x(n);
+    std::mt19937 g(13);
+    for (int &e : x) e = int(g() % 1000);
+    int *dx = to_device(x), *tile = device_alloc<int>(n), *rank = device_alloc<int>(n),
+        *bsum = device_alloc<int>(blocks);
+    ASSERT_EQ(ptxtest::launch(f, dim3(blocks), dim3(threads), 0, params().ptr(dx).ptr(tile).ptr(rank).ptr(bsum)), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    std::vector<int> got_tile = from_device(tile, n), got_rank = from_device(rank, n), got_b = from_device(bsum, blocks);
+    for (unsigned w = 0; w < n / 32; ++w) {
+        int s = 0;
+        std::vector<unsigned> active;
+        for (unsigned l = 0; l < 32; ++l) {
+            s += x[w * 32 + l];
+            if (x[w * 32 + l] % 3 == 0) active.push_back(w * 32 + l);
+        }
+        for (unsigned l = 0; l < 32; ++l) EXPECT_EQ(got_tile[w * 32 + l], s) << w * 32 + l;
+        for (size_t r = 0; r < active.size(); ++r) {
+            const int second = active.size() > 1 ? x[active[1]] & 15 : x[active[0]] & 15;
+            EXPECT_EQ(got_rank[active[r]], int(r) * 100 + int(active.size()) + 10000 * second) << active[r];
+        }
+    }
+    for (unsigned b = 0; b < blocks; ++b) {
+        int s = 0;
+        for (unsigned k = 0; k < threads; ++k) s += x[b * threads + k];
+        EXPECT_EQ(got_b[b], s) << b;
+    }
+    device_free(dx), device_free(tile), device_free(rank), device_free(bsum);
+}
+
+int walk_reference(int depth, int seed) {
+    return depth == 0 ? seed + (seed & 31) : walk_reference(depth - 1, seed + 1) + seed + (depth & 31);
+}
+
+TEST_P(Corpus, RecursionWithinTheDeviceStack) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("recurse");
+    ASSERT_TRUE(f);
+    const int n = 64;
+    std::vector<int> depth(n);
+    for (int i = 0; i < n; ++i) depth[size_t(i)] = i % 4;
+    int *dd = to_device(depth), *out = device_alloc<int>(n);
+    ASSERT_EQ(ptxtest::launch(f, dim3(2), dim3(32), 0, params().ptr(dd).ptr(out)), 0);
+    ASSERT_EQ(dev::synchronize(), 0);
+    std::vector<int> got = from_device(out, n);
+    for (int i = 0; i < n; ++i) EXPECT_EQ(got[size_t(i)], walk_reference(i % 4, i)) << i;
+    device_free(dd), device_free(out);
+}
+
+// 64 frames of 128 bytes and more are far beyond a GPU's default stack of
+// 1 KiB per thread: the kernel faults, the process goes on.
+TEST_P(Corpus, DeepRecursionOverflowsTheDeviceStack) {
+    PTX_CORPUS_OR_SKIP();
+    dev::drv_function f = kernel("recurse");
+    ASSERT_TRUE(f);
+    std::vector<int> depth(32, 1);
+    depth[5] = 64;
+    int *dd = to_device(depth), *out = device_alloc<int>(32);
+    ASSERT_EQ(ptxtest::launch(f, dim3(1), dim3(32), 0, params().ptr(dd).ptr(out)), 0);
+    const int e = dev::synchronize();
+    if (testenv::sim_backend) {
+        EXPECT_EQ(e, dev::err_launch_failed);
+    } else {
+        EXPECT_NE(e, 0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Ptx, Corpus, ::testing::Values("opt", "debug"),

@@ -69,7 +69,7 @@ TEST_F(Driver, InvalidPtxIsRefusedWithTheLineNamed) {
          ".visible .entry kernel_main()\n{\n    .param .b64 p0;\n    .param .b64 p1;\n    .param .b32 r0;\n"
          "    call.uni (r0), elsewhere, (p0, p1);\n}\n", false, 10, "elsewhere"},
         {".visible .entry kernel_main()\n{\n    bar.sync 1;\n}\n", false, 6, "barrier", false},
-        {".visible .entry kernel_main()\n{\n    .reg .b16 %h<2>;\n    add.f16 %h1, %h1, %h1;\n}\n", false, 7, "half-precision arithmetic", false},
+        {".visible .entry kernel_main()\n{\n    .reg .b16 %h<2>;\n    add.rn.bf16 %h1, %h1, %h1;\n}\n", false, 7, "bf16", false},
         {".global .u32 g;\n.visible .entry kernel_main()\n{\n    st.const.u32 [g], 1;\n}\n", false, 7, "read-only"},
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    add.f32 %r1, %r1;\n}\n", false, 7, "operands"},
         {".visible .entry kernel_main()\n{\n    .reg .b32 %r<2>;\n    @%r1 bra L;\nL:\n}\n", false, 7, "predicate"},
@@ -220,6 +220,67 @@ TEST_F(Driver, StaticSharedMemoryIsEachKernelsOwn) {
     EXPECT_EQ(dev::drv_module_unload(m), 0);
 }
 
+// A function reached only through its address gets a place for its shared
+// variables in the window of the kernel that takes the address; one whose
+// address no kernel takes adds nothing to any kernel's 48 KiB.
+TEST_F(Driver, SharedVariablesOfFunctionsCalledThroughPointers) {
+    const char *text = R"(.version 9.0
+.target sm_75
+.address_size 64
+.shared .align 4 .b8 own[40000];
+.shared .align 4 .b8 mine[16];
+.shared .align 4 .b8 never[40000];
+.func (.param .b32 r) bump(.param .b32 x)
+{
+    .reg .b32 %r<3>;
+    ld.param.b32 %r1, [x];
+    st.shared.u32 [mine], %r1;
+    ld.shared.u32 %r2, [mine];
+    add.u32 %r2, %r2, 1;
+    st.param.b32 [r], %r2;
+    ret;
+}
+.func (.param .b32 r) unused(.param .b32 x)
+{
+    .reg .b32 %r<2>;
+    st.shared.u32 [never], 1;
+    ld.param.b32 %r1, [x];
+    st.param.b32 [r], %r1;
+    ret;
+}
+.visible .entry kernel_main(.param .u64 out)
+{
+    .reg .b32 %r<4>;
+    .reg .b64 %rd<3>;
+    st.shared.u32 [own], 5;
+    mov.u64 %rd2, bump;
+    {
+    .param .b32 a0;
+    .param .b32 r0;
+    prototype_0 : .callprototype (.param .b32 _) _ (.param .b32 _);
+    st.param.b32 [a0], 41;
+    call (r0), %rd2, (a0), prototype_0;
+    ld.param.b32 %r1, [r0];
+    }
+    ld.shared.u32 %r2, [own];
+    ld.param.u64 %rd1, [out];
+    st.global.u32 [%rd1], %r1;
+    st.global.u32 [%rd1+4], %r2;
+    ret;
+}
+)";
+    dev::drv_module m = nullptr;
+    ASSERT_EQ(dev::drv_module_load_data(&m, text), 0);
+    dev::drv_function f = nullptr;
+    ASSERT_EQ(dev::drv_module_get_function(&f, m, "kernel_main"), 0);
+    unsigned *out = device_alloc<unsigned>(2);
+    EXPECT_EQ(ptxtest::launch(f, dim3(1), dim3(1), 0, params().ptr(out)), 0);
+    EXPECT_EQ(dev::synchronize(), 0);
+    EXPECT_EQ(from_device(out, 2), (std::vector<unsigned>{42, 5}));
+    device_free(out);
+    EXPECT_EQ(dev::drv_module_unload(m), 0);
+}
+
 TEST_F(Driver, DeclaredBlockShapesAreEnforced) {
     std::string body = std::string(std::strstr(fill, ".visible"));
     std::string bounded = std::string(header) + body.replace(body.find(")\n{"), 3, ") .maxntid 64, 1, 1\n{");
@@ -293,9 +354,10 @@ TEST(SimPtx, TargetAboveTheDeviceCapabilityIsRefused) {
 }
 #endif
 
-// A kernel whose thread `bad` accesses `addr + off` in the given form.
-std::string faulty(const std::string &access) {
-    return std::string(header) + R"(.shared .align 4 .b8 sbuf[64];
+// A kernel whose thread `bad` accesses `addr + off` in the given form, after
+// the module's declarations `decl`.
+std::string faulty(const std::string &access, const std::string &decl = "") {
+    return std::string(header) + decl + R"(.shared .align 4 .b8 sbuf[64];
 .visible .entry kernel_main(.param .u64 p, .param .u32 bad, .param .u32 off)
 {
     .reg .pred %p<2>;
@@ -323,6 +385,7 @@ struct fault_case {
     unsigned off;
     int code;
     bool on_gpu;  // a real GPU faults as well (its allocations and windows are coarser)
+    const char *decl = "";
 };
 
 const fault_case fault_cases[] = {
@@ -337,6 +400,12 @@ const fault_case fault_cases[] = {
     {"LocalOnePastTheDepot", "mov.u64 %rd4, depot; add.s64 %rd4, %rd4, %rd2; st.local.u32 [%rd4], %r3;", 16, 700, false},
     {"LocalMisaligned", "mov.u64 %rd4, depot; add.s64 %rd4, %rd4, %rd2; st.local.u32 [%rd4], %r3;", 1, 716, true},
     {"Trap", "trap;", 0, 719, true},
+    {"CallThroughADataAddress",
+     "{ .param .b32 a0; prototype_0 : .callprototype ()_ (.param .b32 _); st.param.b32 [a0], 1; "
+     "call %rd3, (a0), prototype_0; }", 0, 719, false},
+    {"FreeOfMemoryNotFromTheDeviceHeap", "{ .param .b64 f0; st.param.b64 [f0], %rd3; call.uni free, (f0); }", 0,
+     719, false, ".extern .func free(.param .b64 free_param_0);\n"},
+    {"BarrierNumberInARegisterOtherThanZero", "barrier.sync %r1;", 0, 719, false},
 };
 
 // One case per process: a fault ends the context on a GPU.
@@ -345,7 +414,7 @@ class Fault : public ptxtest::PtxTest, public ::testing::WithParamInterface<faul
 TEST_P(Fault, ReportsTheGpuError) {
     const fault_case &c = GetParam();
     if (!testenv::sim_backend && !c.on_gpu) GTEST_SKIP() << "the simulated device's bounds are exact";
-    dev::drv_function f = load_text(faulty(c.access));
+    dev::drv_function f = load_text(faulty(c.access, c.decl));
     ASSERT_TRUE(f);
     unsigned *buf = device_alloc<unsigned>(16);
     EXPECT_EQ(ptxtest::launch(f, dim3(2), dim3(64), 0, params().ptr(buf).add(5u).add(c.off)), 0);

@@ -400,6 +400,50 @@ TEST_F(Forms, HalfPrecisionConversions) {
     check(cases, sizeof cases / sizeof *cases);
 }
 
+// Special values of half arithmetic: NaN results are canonical, ftz flushes
+// subnormal operands and results, sat clamps, min and max prefer numbers, and
+// pairs work lane by lane.
+TEST_F(Forms, HalfPrecisionArithmeticSpecialValues) {
+    const form_case cases[] = {
+        {"add.f16 %rs20, %rs10, %rs11;", 0x7c00, 0xfc00, 0, h, 0x7fff},
+        {"mul.f16 %rs20, %rs10, %rs11;", 0x7bff, 0x3c01, 0, h, 0x7c00},
+        {"mul.f16 %rs20, %rs10, %rs11;", 0x0200, 0x3800, 0, h, 0x0100},
+        {"mul.ftz.f16 %rs20, %rs10, %rs11;", 0x0200, 0x3c00, 0, h, 0},
+        {"add.ftz.f16 %rs20, %rs10, %rs11;", 0x8001, 0x0000, 0, h, 0x0000},
+        {"sub.sat.f16 %rs20, %rs10, %rs11;", 0x3c00, 0x4000, 0, h, 0},
+        {"fma.rn.sat.f16 %rs20, %rs10, %rs11, %rs12;", 0x4000, 0x4000, 0x3c00, h, 0x3c00},
+        {"min.f16 %rs20, %rs10, %rs11;", 0x7e00, 0xc000, 0, h, 0xc000},
+        {"max.f16 %rs20, %rs10, %rs11;", 0x8000, 0x0000, 0, h, 0x0000},
+        {"min.f16 %rs20, %rs10, %rs11;", 0x7e00, 0x7e01, 0, h, 0x7fff},
+        {"neg.f16 %rs20, %rs10;", 0x3c00, 0, 0, h, 0xbc00},
+        {"abs.f16 %rs20, %rs10;", 0xfc00, 0, 0, h, 0x7c00},
+        {"add.f16x2 %r20, %r10, %r11;", 0x40003c00, 0x3c003c00, 0, i, 0x42004000},
+        {"fma.rn.f16x2 %r20, %r10, %r11, %r12;", 0xbc004000, 0x40004000, 0x3c003c00, i, 0xbc004500},
+        {"setp.gt.f16 %p20, %rs10, %rs11;", 0x3c01, 0x3c00, 0, p, 1},
+        {"setp.lt.f16 %p20, %rs10, %rs11;", 0x7e00, 0x3c00, 0, p, 0},
+        {"setp.ltu.f16 %p20, %rs10, %rs11;", 0x7e00, 0x3c00, 0, p, 1},
+        {"setp.gt.f16x2 %p21|%p20, %r10, %r11;", 0x3c004000, 0x40003c00, 0, p, 0},
+        {"setp.gt.f16x2 %p20|%p21, %r10, %r11;", 0x3c004000, 0x40003c00, 0, p, 1},
+    };
+    check(cases, sizeof cases / sizeof *cases);
+}
+
+// fns: the n-th set bit from a base, either way, or all ones.
+TEST_F(Forms, FindNthSetBit) {
+    const form_case cases[] = {
+        {"fns.b32 %r20, %r10, %r11, %r12;", 0xf0f0, 0, 1, i, 4},
+        {"fns.b32 %r20, %r10, %r11, %r12;", 0xf0f0, 0, 5, i, 12},
+        {"fns.b32 %r20, %r10, %r11, %r12;", 0xf0f0, 5, 1, i, 5},
+        {"fns.b32 %r20, %r10, %r11, %r12;", 0xf0f0, 13, W(-2), i, 12},
+        {"fns.b32 %r20, %r10, %r11, %r12;", 0xf0f0, 11, W(-2), i, 6},
+        {"fns.b32 %r20, %r10, %r11, %r12;", 0xf0f0, 0, 9, i, 0xffffffffu},
+        {"fns.b32 %r20, %r10, %r11, %r12;", 0xf0f0, 4, 0, i, 4},
+        {"fns.b32 %r20, %r10, %r11, %r12;", 0xf0f0, 3, 0, i, 0xffffffffu},
+        {"fns.b32 %r20, %r10, %r11, %r12;", 0x80000000u, 31, 1, i, 31},
+    };
+    check(cases, sizeof cases / sizeof *cases);
+}
+
 TEST_F(Forms, MovesStateSpacesAndAtomics) {
     const form_case cases[] = {
         {"mov.b64 %rd20, {%r10, %r11};", 1, 2, 0, l, 0x0000000200000001ull},

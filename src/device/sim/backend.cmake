@@ -24,6 +24,9 @@ set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/sim/ptx/round.cpp PROPER
 # uninstrumented: it marks the kernels' happens-before edges itself.
 if(CMAKE_CXX_FLAGS MATCHES "-fsanitize=thread")
   target_compile_definitions(devseam PRIVATE SIMDEV_TSAN=1)
+  # Names of PTX instructions in race reports: the hook must be the program's.
+  target_sources(devseam INTERFACE ${CMAKE_CURRENT_SOURCE_DIR}/sim/race_hook.cpp)
+  target_link_options(devseam INTERFACE -Wl,--export-dynamic-symbol=__tsan_symbolize_external)
   set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/sim/scheduler.cpp PROPERTIES
                               COMPILE_OPTIONS "-fno-sanitize=thread")
 endif()

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -156,6 +157,9 @@ struct launch_job {
     const ptx::shared_zone *zones = nullptr;
     size_t zone_count = 0;
     char race_start = 0, race_end = 0;  // race checker: the kernel's boundaries
+    unsigned lanes = 1;                  // race checker: host threads that share the blocks
+    std::atomic<unsigned> lane_next{0};
+    std::unique_ptr<std::atomic<uint64_t>[]> lane_pos;  // and the hand-outs each lane has taken
 };
 // Runs every block of `job`; returns 0 or the fault a block reported.
 int run_grid(launch_job &job);

@@ -230,6 +230,25 @@ SIM_REDUCE(reduce_xor_at, unsigned, red_xor)
 
 // ------------------------------------------------------------ atomics
 
+// The race checker sees an atomic's ordering but not its access: a GPU's
+// atomics make no data race with the plain reads around them (the plain
+// first read of a compare-and-swap loop), which the C++ memory model would call one.
+#if defined(__SANITIZE_THREAD__)
+extern "C" void AnnotateIgnoreReadsBegin(const char *file, int line);
+extern "C" void AnnotateIgnoreReadsEnd(const char *file, int line);
+extern "C" void AnnotateIgnoreWritesBegin(const char *file, int line);
+extern "C" void AnnotateIgnoreWritesEnd(const char *file, int line);
+struct sim_atomic_access_ {
+    sim_atomic_access_() { AnnotateIgnoreReadsBegin("", 0), AnnotateIgnoreWritesBegin("", 0); }
+    ~sim_atomic_access_() { AnnotateIgnoreWritesEnd("", 0), AnnotateIgnoreReadsEnd("", 0); }
+};
+#define SIM_ATOMIC_SCOPE_ sim_atomic_access_ sim_atomic_access_now_
+#define SIM_ATOMIC_(expr) ([&] { SIM_ATOMIC_SCOPE_; return (expr); }())
+#else
+#define SIM_ATOMIC_SCOPE_ (void)0
+#define SIM_ATOMIC_(expr) (expr)
+#endif
+
 template <typename T>
 inline T sim_spun_(const T *addr, T old, T next) {
     if (std::memcmp(&old, &next, sizeof(T)) == 0) ::sim::detail::spin_yield(addr, ::sim::detail::value_bits(old));
@@ -237,23 +256,25 @@ inline T sim_spun_(const T *addr, T old, T next) {
 }
 template <typename T>
 inline T sim_atomic_update_(T *addr, T (*f)(T, T), T val) {
-    T old;
-    __atomic_load(addr, &old, __ATOMIC_RELAXED);
-    T next;
-    do {
-        next = f(old, val);
-    } while (!__atomic_compare_exchange(addr, &old, &next, false, __ATOMIC_SEQ_CST,
-                                        __ATOMIC_RELAXED));
+    T old, next;
+    {
+        SIM_ATOMIC_SCOPE_;
+        __atomic_load(addr, &old, __ATOMIC_RELAXED);
+        do {
+            next = f(old, val);
+        } while (!__atomic_compare_exchange(addr, &old, &next, false, __ATOMIC_SEQ_CST,
+                                            __ATOMIC_RELAXED));
+    }
     return sim_spun_(addr, old, next);
 }
 
 #define SIM_ATOMIC_INT_OPS(T)                                                                   \
-    inline T atomicAdd(T *a, T v) { T o = __atomic_fetch_add(a, v, __ATOMIC_SEQ_CST); return sim_spun_(a, o, static_cast<T>(o + v)); } \
-    inline T atomicSub(T *a, T v) { T o = __atomic_fetch_sub(a, v, __ATOMIC_SEQ_CST); return sim_spun_(a, o, static_cast<T>(o - v)); } \
-    inline T atomicExch(T *a, T v) { return sim_spun_(a, __atomic_exchange_n(a, v, __ATOMIC_SEQ_CST), v); }     \
-    inline T atomicAnd(T *a, T v) { T o = __atomic_fetch_and(a, v, __ATOMIC_SEQ_CST); return sim_spun_(a, o, static_cast<T>(o & v)); } \
-    inline T atomicOr(T *a, T v) { T o = __atomic_fetch_or(a, v, __ATOMIC_SEQ_CST); return sim_spun_(a, o, static_cast<T>(o | v)); } \
-    inline T atomicXor(T *a, T v) { T o = __atomic_fetch_xor(a, v, __ATOMIC_SEQ_CST); return sim_spun_(a, o, static_cast<T>(o ^ v)); } \
+    inline T atomicAdd(T *a, T v) { T o = SIM_ATOMIC_(__atomic_fetch_add(a, v, __ATOMIC_SEQ_CST)); return sim_spun_(a, o, static_cast<T>(o + v)); } \
+    inline T atomicSub(T *a, T v) { T o = SIM_ATOMIC_(__atomic_fetch_sub(a, v, __ATOMIC_SEQ_CST)); return sim_spun_(a, o, static_cast<T>(o - v)); } \
+    inline T atomicExch(T *a, T v) { return sim_spun_(a, SIM_ATOMIC_(__atomic_exchange_n(a, v, __ATOMIC_SEQ_CST)), v); }     \
+    inline T atomicAnd(T *a, T v) { T o = SIM_ATOMIC_(__atomic_fetch_and(a, v, __ATOMIC_SEQ_CST)); return sim_spun_(a, o, static_cast<T>(o & v)); } \
+    inline T atomicOr(T *a, T v) { T o = SIM_ATOMIC_(__atomic_fetch_or(a, v, __ATOMIC_SEQ_CST)); return sim_spun_(a, o, static_cast<T>(o | v)); } \
+    inline T atomicXor(T *a, T v) { T o = SIM_ATOMIC_(__atomic_fetch_xor(a, v, __ATOMIC_SEQ_CST)); return sim_spun_(a, o, static_cast<T>(o ^ v)); } \
     inline T atomicMin(T *a, T v) {                                                             \
         return sim_atomic_update_<T>(a, [](T o, T x) { return x < o ? x : o; }, v);             \
     }                                                                                           \
@@ -262,7 +283,7 @@ inline T sim_atomic_update_(T *addr, T (*f)(T, T), T val) {
     }                                                                                           \
     inline T atomicCAS(T *a, T compare, T v) {                                                  \
         T expected = compare;                                                                   \
-        bool swapped = __atomic_compare_exchange_n(a, &expected, v, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST); \
+        bool swapped = SIM_ATOMIC_(__atomic_compare_exchange_n(a, &expected, v, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)); \
         if (!swapped || compare == v) ::sim::detail::spin_yield(a, (unsigned long long)expected); \
         return expected;                                                                        \
     }
@@ -280,7 +301,10 @@ inline double atomicAdd(double *a, double v) {
 }
 inline float atomicExch(float *a, float v) {
     float old;
-    __atomic_exchange(a, &v, &old, __ATOMIC_SEQ_CST);
+    {
+        SIM_ATOMIC_SCOPE_;
+        __atomic_exchange(a, &v, &old, __ATOMIC_SEQ_CST);
+    }
     return sim_spun_(a, old, v);
 }
 inline unsigned atomicInc(unsigned *a, unsigned limit) {

@@ -8,6 +8,7 @@
 
 #include <alloca.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <new>
@@ -25,10 +26,12 @@ struct launch {
     size_t param_bytes;
     uint32_t shared_bytes;  // what the kernel may address
     uint32_t red_offset;    // barrier-reduction counters, after it
-    uint32_t local_bytes, mem_bytes, depth;
+    uint32_t local_bytes, mem_bytes, depth, stack_bytes;
     int device;
     uint64_t serial;
     detail::launch_job *job;
+    range_set ranges;
+    device_heap *heap;
 };
 
 namespace {
@@ -41,12 +44,9 @@ struct red_area {
 };
 
 std::atomic<uint64_t> next_serial{1};
-thread_local range_cache tl_cache;
 
 // Frame bytes beyond which a thread's frames move from its fiber stack to the heap.
 constexpr uint32_t stack_frames_limit = 24 * 1024;
-// Call depth and sizes assumed for recursive call chains.
-constexpr uint32_t recursion_depth = 64;
 
 void set_fault(thread &t, int code) {
     int expected = 0;
@@ -66,10 +66,14 @@ void describe(thread &t, const insn &i, const char *what) {
 bool push_frame(thread &t, const insn *at, const function &f, const call_site *site) {
     const uint32_t bytes = f.frame_bytes();
     const uint32_t local = (f.local_bytes + 15) & ~15u;
+    const uint32_t stack = f.stack_bytes();
     if ((t.r && t.depth >= t.max_depth) || bytes > t.mem_size - t.mem_top ||
-        local > t.local_size - t.local_top) {
+        local > t.local_size - t.local_top || (t.stack_size && stack > t.stack_size - t.stack_top)) {
         static const insn none{};
-        describe(t, at ? *at : none, "call stack overflow");
+        char what[160];
+        std::snprintf(what, sizeof what, "stack overflow: a call %u deep needs more than the %u-byte device stack",
+                      t.depth + 1, t.stack_size ? t.stack_size : t.stack_top + stack);
+        describe(t, at ? *at : none, what);
         set_fault(t, dev::err_launch_failed);
         return false;
     }
@@ -77,7 +81,7 @@ bool push_frame(thread &t, const insn *at, const function &f, const call_site *s
         frame &fr = t.frames[t.depth];
         fr.code = t.code, fr.pc = t.pc, fr.r = t.r, fr.params = t.params;
         fr.param_bytes = t.param_bytes;
-        fr.local_top = t.local_top, fr.mem_top = t.mem_top, fr.site = site;
+        fr.local_top = t.local_top, fr.mem_top = t.mem_top, fr.stack_top = t.stack_top, fr.site = site;
         ++t.depth;
     }
     uint64_t *r = reinterpret_cast<uint64_t *>(t.mem + t.mem_top);
@@ -94,6 +98,7 @@ bool push_frame(thread &t, const insn *at, const function &f, const call_site *s
     }
     t.mem_top += bytes;
     t.local_top += local;
+    t.stack_top += stack;
     t.r = r;
     t.params = params;
     t.param_bytes = f.param_bytes;
@@ -108,15 +113,8 @@ void run_thread(const void *kernel, void **) {
     const detail::exec_state &e = detail::tl_exec;
     thread t{};
     t.L = &L;
-#if defined(SIMDEV_TSAN)
-    // The race checker sees each device thread as a thread of its own, so state
-    // shared by the fibers of one host thread would look racy: keep it per fiber.
-    range_cache own{};
-    t.cache = &own;
-#else
-    t.cache = &tl_cache;
-#endif
-    if (t.cache->serial != L.serial) *t.cache = range_cache{L.serial, {}, {}, 0};
+    t.ranges = &L.ranges;
+    t.heap = L.heap;
     const uint3 tid = e.cur->idx, nt = e.block_dim;
     uint64_t *s = t.sreg;
     s[slot_one] = 1;
@@ -166,13 +164,21 @@ void run_thread(const void *kernel, void **) {
     t.mem_size = L.mem_bytes;
     t.frames = reinterpret_cast<frame *>(t.mem + L.mem_bytes);
     t.max_depth = L.depth;
+    t.stack_size = L.stack_bytes;
     if (!push_frame(t, nullptr, *L.entry, nullptr)) return;
     if (L.entry->formal_bytes) std::memcpy(t.params, L.params, L.entry->formal_bytes);
 
     for (;;) {
         const insn &i = t.code[t.pc++];
         if (uint8_t(t.r[i.guard] != 0) != i.want) continue;
+#if defined(__SANITIZE_THREAD__)
+        // A frame that names the PTX function and line in race reports.
+        __tsan_func_entry(reinterpret_cast<void *>(race_pc(i)));
         i.fn(t, i);
+        __tsan_func_exit(nullptr);  // the compiler's own declarations (-fsanitize=thread)
+#else
+        i.fn(t, i);
+#endif
         if (__builtin_expect(t.stop, 0)) break;
     }
 }
@@ -195,30 +201,13 @@ void memory_fault(thread &t, const insn &i, int code, const char *space, uint64_
     fault(t, i, code, what);
 }
 
-// Live device blocks of the launch's device, mapped pinned memory and the
-// module's variables are global memory.
 bool global_ok_slow(thread &t, uintptr_t a, unsigned bytes) {
-    const module &m = *t.L->m;
-    range_cache &c = *t.cache;
-    uintptr_t lo = 0, hi = 0;
-    if (m.holds(a, bytes)) {
-        lo = reinterpret_cast<uintptr_t>(m.var_base);
-        hi = lo + m.var_bytes;
-    } else {
-        std::lock_guard<std::mutex> lock(G().m);
-        auto &blocks = G().blocks;
-        auto it = blocks.upper_bound(a);
-        if (it == blocks.begin()) return false;
-        --it;
-        const detail::mem_block &b = it->second;
-        if (b.pinned ? !b.mapped : b.device != t.L->device) return false;
-        if (a - it->first >= b.bytes || bytes > b.bytes - (a - it->first)) return false;
-        lo = it->first;
-        hi = lo + b.bytes;
-    }
-    c.lo[c.next] = lo;
-    c.hi[c.next] = hi;
-    c.next = (c.next + 1) % 4;
+    const range_set &g = *t.ranges;
+    auto it = std::upper_bound(g.lo.begin(), g.lo.end(), a);
+    if (it == g.lo.begin()) return heap_ok(t, a, bytes);
+    const size_t k = size_t(it - g.lo.begin()) - 1;
+    if (a + bytes > g.hi[k] || a + bytes < a) return heap_ok(t, a, bytes);
+    t.hint = uint32_t(k);
     return true;
 }
 
@@ -226,6 +215,33 @@ void spin(thread &t, uint64_t addr, uint64_t value) {
     detail::spin_yield(reinterpret_cast<const void *>(uintptr_t(addr)), value);
     check_abort(t);
 }
+
+namespace {
+
+// Live device blocks of the launch's device, mapped pinned memory and the
+// module's variables are global memory. Memory freed while the kernel runs
+// is a fault of the program on a GPU as well.
+void take_ranges(const module &m, int device, range_set &out) {
+    std::vector<std::pair<uintptr_t, uintptr_t>> r;
+    if (m.var_bytes) {
+        const uintptr_t lo = reinterpret_cast<uintptr_t>(m.var_base);
+        r.push_back({lo, lo + m.var_bytes});
+    }
+    {
+        std::lock_guard<std::mutex> lock(G().m);
+        for (const auto &b : G().blocks) {
+            const detail::mem_block &mb = b.second;
+            if (mb.pinned ? !mb.mapped : mb.device != device) continue;
+            r.push_back({b.first, b.first + mb.bytes});
+        }
+    }
+    std::sort(r.begin(), r.end());
+    out.lo.reserve(r.size());
+    out.hi.reserve(r.size());
+    for (const auto &x : r) out.lo.push_back(x.first), out.hi.push_back(x.second);
+}
+
+}  // namespace
 
 void check_abort(thread &t) {
     if (__builtin_expect(t.L->job->fault.load(std::memory_order_relaxed) != 0, 0)) t.stop = true;
@@ -240,7 +256,7 @@ void h_ret(thread &t, const insn &) {
     if (fr.site && fr.site->has_ret)
         std::memcpy(fr.params + fr.site->ret.to, t.params + fr.site->ret.from, fr.site->ret.bytes);
     t.code = fr.code, t.pc = fr.pc, t.r = fr.r, t.params = fr.params, t.param_bytes = fr.param_bytes;
-    t.local_top = fr.local_top, t.mem_top = fr.mem_top;
+    t.local_top = fr.local_top, t.mem_top = fr.mem_top, t.stack_top = fr.stack_top;
 }
 
 void h_exit(thread &t, const insn &) { t.stop = true; }
@@ -337,6 +353,12 @@ void builtin_call(thread &t, const insn &i, const call_site &site) {
         std::memcpy(&v, t.params + site.args[k].from, std::min<uint32_t>(site.args[k].bytes, 8));
         return v;
     };
+    if (site.builtin == bi_malloc) {
+        const uint64_t p = heap_malloc(t, arg(0));
+        std::memcpy(t.params + site.ret.to, &p, std::min<uint32_t>(site.ret.bytes, 8));
+        return;
+    }
+    if (site.builtin == bi_free) return heap_free(t, i, arg(0));
     if (site.builtin == bi_vprintf) {
         int r = device_printf(t, i, arg(0), arg(1));
         if (site.has_ret && !t.stop) std::memcpy(t.params + site.ret.to, &r, std::min<uint32_t>(site.ret.bytes, 4));
@@ -361,6 +383,20 @@ void h_call(thread &t, const insn &i) {
     push_frame(t, &i, t.L->m->funcs[site.callee], &site);
 }
 
+void h_call_indirect(thread &t, const insn &i) {
+    const module &m = *t.L->m;
+    const call_site &site = m.calls[size_t(i.imm)];
+    const uint64_t a = t.r[i.o[0]];
+    uint32_t k;
+    if (!m.function_at(a, k) || site.targets[k].callee == no_function) {
+        char what[128];
+        std::snprintf(what, sizeof what, "call through 0x%llx, not the address of a function of this signature",
+                      (unsigned long long)a);
+        return fault(t, i, dev::err_launch_failed, what);
+    }
+    push_frame(t, &i, m.funcs[k], &site.targets[k]);
+}
+
 void h_trap(thread &t, const insn &i) { fault(t, i, dev::err_launch_failed, "trap"); }
 
 const char *site(const thread &t, const insn &i) { return t.L->m->sites[size_t(i.imm)].c_str(); }
@@ -368,6 +404,12 @@ const char *site(const thread &t, const insn &i) { return t.L->m->sites[size_t(i
 void h_bar(thread &t, const insn &i) {
     detail::syncthreads(site(t, i));
     check_abort(t);
+}
+
+// barrier.sync with the barrier's number in o[0].
+void h_bar_id(thread &t, const insn &i) {
+    if (get<uint32_t>(t, i.o[0]) != 0) return fault(t, i, dev::err_launch_failed, "only barrier 0 is supported");
+    h_bar(t, i);
 }
 
 // bar.red: o[0] d, o[1] the predicate; aux 0 popc, 1 and, 2 or.
@@ -457,8 +499,11 @@ int run(const module &m, const function &entry, const grid_shape &shape,
     L.local_bytes = (entry.need_local + 15) & ~15u;
     L.mem_bytes = entry.need_frames;
     L.depth = entry.need_depth;
+    L.stack_bytes = entry.need_stack;
     L.serial = next_serial.fetch_add(1);
     L.device = shape.device;
+    take_ranges(m, shape.device, L.ranges);
+    L.heap = heap_of(shape.device);
     detail::launch_job job;
     job.kernel = &L;
     job.thunk = &thunk;

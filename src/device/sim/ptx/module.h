@@ -7,6 +7,7 @@
 // handler never asks whether it reads a register or an immediate.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -32,6 +33,7 @@ struct insn {
     uint32_t o[6];     // operand slots, destination first
     int64_t imm;       // address offset, branch target, call site
     uint32_t line;     // source line
+    uint32_t site;     // the race checker's name of the function and line (race.cpp)
 };
 
 // Fixed slots of every frame.
@@ -58,7 +60,9 @@ struct copy_rec {
 };
 
 // Functions a module may call without defining them, as the driver provides them.
-enum builtin : int { bi_none, bi_vprintf, bi_assertfail };
+enum builtin : int { bi_none, bi_vprintf, bi_assertfail, bi_malloc, bi_free };
+
+constexpr uint32_t no_function = ~0u;
 
 struct call_site {
     uint32_t callee;
@@ -66,6 +70,10 @@ struct call_site {
     std::vector<copy_rec> args;  // caller's argument variables to the callee's parameters
     bool has_ret = false;
     copy_rec ret{};              // callee's return variable to the caller's
+    // A call through a function address: the site as it would be for each
+    // function of the module (callee no_function where the parameters differ).
+    bool indirect = false;
+    std::vector<call_site> targets;
 };
 
 struct param_rec {
@@ -98,8 +106,9 @@ struct function {
     uint32_t local_bytes = 0;        // local depots of one frame
     std::vector<std::pair<uint32_t, uint32_t>> depots;  // slot, offset in the frame's local part
     std::vector<uint32_t> callees;
-    // Worst case of any call chain from here, found when the module links.
-    uint32_t need_local = 0, need_frames = 0, need_depth = 0;
+    // Worst case of any call chain from here, found when the module links;
+    // for recursive chains, what the device stack can hold (need_stack).
+    uint32_t need_local = 0, need_frames = 0, need_depth = 0, need_stack = 0;
     bool recursive = false;
     // Block shapes the entry declares: at most maxntid threads, exactly reqntid (0: none).
     uint32_t maxntid = 0, reqntid[3] = {0, 0, 0};
@@ -116,6 +125,9 @@ struct function {
     uint32_t frame_bytes() const {
         return uint32_t((init.size() * 8 + param_bytes + 15) & ~size_t(15));
     }
+    // What a frame takes of the device stack: its local depot, and at least
+    // the saved registers and return address of a call.
+    uint32_t stack_bytes() const { return std::max<uint32_t>(16, (local_bytes + 15) & ~15u); }
 };
 
 struct module {
@@ -132,6 +144,16 @@ struct module {
     int target = 0;                     // sm_XY as XY
     bool bar_red = false;               // uses barrier reductions (their counters follow the shared memory)
     std::vector<call_site> calls;       // every call instruction's, by its index
+    // Function addresses: outside any address space the host maps, so that
+    // data accesses through them fault, and distinct between modules.
+    uint64_t code_base = 0;
+
+    uint64_t function_address(uint32_t k) const { return code_base + 16 * uint64_t(k); }
+    bool function_at(uint64_t a, uint32_t &k) const {
+        if (a < code_base || (a - code_base) % 16 || (a - code_base) / 16 >= funcs.size()) return false;
+        k = uint32_t((a - code_base) / 16);
+        return true;
+    }
     // Names of the barriers' and warp collectives' lines ("line 12"), by the
     // index in their instruction's imm: reports and barrier matching use them.
     std::deque<std::string> sites;
@@ -141,6 +163,16 @@ struct module {
         return a >= lo && a - lo <= var_bytes && bytes <= var_bytes - (a - lo);
     }
 };
+
+// race.cpp: under the race checker, names every instruction's function and
+// line for its reports; nothing elsewhere.
+void name_race_sites(module &m);
+// The function and line of a race_pc (ops.h), for the checker's symbolizer hook.
+bool race_site_name(uintptr_t pc, const char **func, int *line);
+
+// A GPU's default stack per thread. Chains of calls that the linker can
+// bound get the stack they need; recursive ones get this much.
+constexpr uint32_t device_stack_bytes = 1024;
 
 // Parses and links `text`. Returns 0, or 218 (222 for a PTX version newer
 // than the driver's) with `diag` naming the line.

@@ -3,6 +3,8 @@
 // arguments), so a handler does only the operation itself.
 #pragma once
 
+#include "../internal.h"
+#include "../simkernel.h"
 #include "module.h"
 #include "round.h"
 
@@ -10,11 +12,13 @@
 #include <cstring>
 #include <limits>
 #include <type_traits>
+#include <vector>
 
 namespace sim {
 namespace ptx {
 
 struct launch;
+struct device_heap;
 
 struct frame {
     const function *f;
@@ -23,15 +27,14 @@ struct frame {
     uint64_t *r;
     unsigned char *params;
     uint32_t param_bytes;
-    uint32_t local_top, mem_top;
+    uint32_t local_top, mem_top, stack_top;
     const call_site *site;
 };
 
-// Ranges of global memory known good, per host thread and launch.
-struct range_cache {
-    uint64_t serial = 0;
-    uintptr_t lo[4] = {}, hi[4] = {};
-    unsigned next = 0;
+// The global memory a launch may address, taken when it starts: sorted,
+// disjoint ranges [lo, hi) that every thread reads without a lock.
+struct range_set {
+    std::vector<uintptr_t> lo, hi;
 };
 
 struct thread {
@@ -50,12 +53,20 @@ struct thread {
     uint32_t mem_size, mem_top;
     frame *frames;
     uint32_t depth, max_depth;
+    uint32_t stack_top, stack_size;  // device stack taken by the frames; its size (0: unbounded)
     const launch *L;
-    range_cache *cache;
+    const range_set *ranges;
+    uint32_t hint;       // the range of the last global access
+    device_heap *heap;   // device malloc's, and its block of the last access
+    uintptr_t heap_lo, heap_hi;
     uint32_t red_phase;  // barrier reductions passed
     uint64_t spin_addr, spin_value;  // the last volatile or relaxed load
     uint64_t sreg[slot_fixed];
 };
+
+// The program counter that stands for an instruction in race reports: the
+// checker asks __tsan_symbolize_external (race.cpp) for those with bit 60 set.
+inline uintptr_t race_pc(const insn &i) { return uintptr_t(1) << 60 | uintptr_t(i.site) << 4 | 8; }
 
 // exec.cpp
 void fault(thread &t, const insn &i, int code, const char *what);
@@ -66,6 +77,13 @@ void check_abort(thread &t);
 // A thread that may be spinning (it found `value` at `addr`) lets the other
 // threads run first.
 void spin(thread &t, uint64_t addr, uint64_t value);
+
+// heap.cpp: device-side malloc and free, from a heap of a fixed size per
+// device that lives until the device is reset.
+device_heap *heap_of(int device);
+bool heap_ok(thread &t, uintptr_t a, unsigned bytes);
+uint64_t heap_malloc(thread &t, uint64_t bytes);
+void heap_free(thread &t, const insn &i, uint64_t a);
 
 enum space : int { sp_generic, sp_global, sp_shared, sp_local, sp_param, sp_const };
 
@@ -94,9 +112,9 @@ inline uint64_t sign_extend(uint64_t v, unsigned bytes) {
 // ------------------------------------------------------------ memory
 
 inline bool global_ok(thread &t, uintptr_t a, unsigned bytes) {
-    const range_cache &c = *t.cache;
-    for (unsigned k = 0; k < 4; ++k)
-        if (a >= c.lo[k] && a + bytes <= c.hi[k] && a + bytes >= a) return true;
+    const range_set &g = *t.ranges;
+    const uint32_t h = t.hint;
+    if (h < g.lo.size() && a >= g.lo[h] && a + bytes <= g.hi[h] && a + bytes >= a) return true;
     return global_ok_slow(t, a, bytes);
 }
 
@@ -813,24 +831,29 @@ void h_atom(thread &t, const insn &i) {
     B *q = reinterpret_cast<B *>(p);
     T b = get<T>(t, i.o[1]), c = get<T>(t, i.o[2]);
     B oldb, newb;
-    if (OP == a_and || OP == a_or || OP == a_xor || OP == a_exch || (OP == a_add && std::is_integral<T>::value)) {
-        B bb;
-        std::memcpy(&bb, &b, sizeof bb);
-        switch (OP) {
-        case a_and: oldb = __atomic_fetch_and(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb & bb); break;
-        case a_or: oldb = __atomic_fetch_or(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb | bb); break;
-        case a_xor: oldb = __atomic_fetch_xor(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb ^ bb); break;
-        case a_exch: oldb = __atomic_exchange_n(q, bb, __ATOMIC_SEQ_CST), newb = bb; break;
-        default: oldb = __atomic_fetch_add(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb + bb); break;
-        }
-    } else {
-        oldb = __atomic_load_n(q, __ATOMIC_RELAXED);
-        for (;;) {
-            T old;
-            std::memcpy(&old, &oldb, sizeof old);
-            T next = atom_apply<T, OP>(old, b, c);
-            std::memcpy(&newb, &next, sizeof newb);
-            if (__atomic_compare_exchange_n(q, &oldb, newb, false, __ATOMIC_SEQ_CST, __ATOMIC_RELAXED)) break;
+    {
+#if defined(__SANITIZE_THREAD__)
+        sim_atomic_access_ unseen;  // as the C++ path's atomics; spin() below stays seen
+#endif
+        if (OP == a_and || OP == a_or || OP == a_xor || OP == a_exch || (OP == a_add && std::is_integral<T>::value)) {
+            B bb;
+            std::memcpy(&bb, &b, sizeof bb);
+            switch (OP) {
+            case a_and: oldb = __atomic_fetch_and(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb & bb); break;
+            case a_or: oldb = __atomic_fetch_or(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb | bb); break;
+            case a_xor: oldb = __atomic_fetch_xor(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb ^ bb); break;
+            case a_exch: oldb = __atomic_exchange_n(q, bb, __ATOMIC_SEQ_CST), newb = bb; break;
+            default: oldb = __atomic_fetch_add(q, bb, __ATOMIC_SEQ_CST), newb = B(oldb + bb); break;
+            }
+        } else {
+            oldb = __atomic_load_n(q, __ATOMIC_RELAXED);
+            for (;;) {
+                T old;
+                std::memcpy(&old, &oldb, sizeof old);
+                T next = atom_apply<T, OP>(old, b, c);
+                std::memcpy(&newb, &next, sizeof newb);
+                if (__atomic_compare_exchange_n(q, &oldb, newb, false, __ATOMIC_SEQ_CST, __ATOMIC_RELAXED)) break;
+            }
         }
     }
     // One that left memory as it was may be a spin-wait (a failed compare-and-swap).
@@ -851,18 +874,45 @@ inline void h_bra(thread &t, const insn &i) {
 void h_ret(thread &t, const insn &i);
 void h_exit(thread &t, const insn &i);
 void h_call(thread &t, const insn &i);
+void h_call_indirect(thread &t, const insn &i);
 void h_trap(thread &t, const insn &i);
+// The name of a barrier's or warp collective's line, from its imm.
+const char *site(const thread &t, const insn &i);
 void h_bar(thread &t, const insn &i);
+void h_bar_id(thread &t, const insn &i);
 void h_bar_red(thread &t, const insn &i);
 void h_bar_warp(thread &t, const insn &i);
 void h_shfl(thread &t, const insn &i);
 void h_vote(thread &t, const insn &i);
+void h_match(thread &t, const insn &i);  // match.cpp
 void h_activemask(thread &t, const insn &i);
 void h_fence(thread &t, const insn &i);
 void h_tex(thread &t, const insn &i);  // texture.cpp
-void h_match(thread &t, const insn &i);  // match.cpp
 void h_clock(thread &t, const insn &i);
 inline void h_nop(thread &, const insn &) {}
+
+// fns: the position of the offset-th set bit of a mask counted from base,
+// upwards for a positive offset and downwards for a negative one; base
+// itself when the offset is 0 and its bit is set; all ones when there is none.
+inline void h_fns(thread &t, const insn &i) {
+    const uint32_t mask = get<uint32_t>(t, i.o[1]), base = get<uint32_t>(t, i.o[2]);
+    const int32_t offset = get<int32_t>(t, i.o[3]);
+    uint32_t d = ~0u;
+    if (offset == 0) {
+        if (base < 32 && ((mask >> base) & 1)) d = base;
+    } else {
+        int64_t count = offset > 0 ? int64_t(offset) - 1 : -int64_t(offset) - 1;
+        const int step = offset > 0 ? 1 : -1;
+        for (int64_t pos = base; pos >= 0 && pos < 32; pos += step) {
+            if (!((mask >> pos) & 1)) continue;
+            if (count-- == 0) {
+                d = uint32_t(pos);
+                break;
+            }
+        }
+    }
+    put<uint32_t>(t, i.o[0], d);
+}
 
 }  // namespace ptx
 }  // namespace sim

@@ -852,15 +852,20 @@ uint64_t block_at(const launch_job &job, uint64_t k) {
     }
 }
 
+// Runs hand-out `b` of the grid on this host thread, under its watchdog.
+void run_handed_out(launch_job &job, uint64_t b) {
+    executor &ex = tl_ex;
+    ex.watch.job.store(&job, std::memory_order_relaxed);
+    run_block(ex, job, block_at(job, b));
+    ex.watch.job.store(nullptr, std::memory_order_relaxed);
+}
+
 // Runs the next block of the grid; false when none is left.
 bool run_one(launch_job &job) {
     if (job.fault.load(std::memory_order_relaxed)) return false;  // the grid is aborted
     uint64_t b = job.next.fetch_add(1, std::memory_order_relaxed);
     if (b >= job.blocks) return false;
-    executor &ex = tl_ex;
-    ex.watch.job.store(&job, std::memory_order_relaxed);
-    run_block(ex, job, block_at(job, b));
-    ex.watch.job.store(nullptr, std::memory_order_relaxed);
+    run_handed_out(job, b);
     return true;
 }
 
@@ -869,10 +874,7 @@ bool run_lane(launch_job &job, unsigned lane) {
     if (job.fault.load(std::memory_order_relaxed)) return false;
     const uint64_t b = lane + job.lane_pos[lane].fetch_add(1) * job.lanes;
     if (b >= job.blocks) return false;
-    executor &ex = tl_ex;
-    ex.watch.job.store(&job, std::memory_order_relaxed);
-    run_block(ex, job, block_at(job, b));
-    ex.watch.job.store(nullptr, std::memory_order_relaxed);
+    run_handed_out(job, b);
     return true;
 }
 
